@@ -1,0 +1,94 @@
+#include "boundary/convert.hpp"
+
+#include <limits>
+
+namespace velnor::boundary {
+
+std::int64_t to_int64(PyObject* object) {
+    // An int (or subclass) is its own index: skip the protocol call on the common path.
+    if (PyLong_Check(object)) {
+        const long long value = PyLong_AsLongLong(object);
+        if (value == -1 && PyErr_Occurred()) {
+            throw_python_error();
+        }
+        return value;
+    }
+    Ref index = checked(PyNumber_Index(object));
+    const long long value = PyLong_AsLongLong(index.get());
+    if (value == -1 && PyErr_Occurred()) {
+        throw_python_error();
+    }
+    return value;
+}
+
+std::size_t to_size(PyObject* object) {
+    Ref index = checked(PyNumber_Index(object));
+    const unsigned long long value = PyLong_AsUnsignedLongLong(index.get());
+    if (value == static_cast<unsigned long long>(-1) && PyErr_Occurred()) {
+        throw_python_error();
+    }
+    if constexpr (std::numeric_limits<std::size_t>::max() < std::numeric_limits<unsigned long long>::max()) {
+        if (value > std::numeric_limits<std::size_t>::max()) {
+            raise(PyExc_OverflowError, "out of range integral type conversion attempted");
+        }
+    }
+    return static_cast<std::size_t>(value);
+}
+
+double to_double(PyObject* object) {
+    const double value = PyFloat_AsDouble(object);
+    if (value == -1.0 && PyErr_Occurred()) {
+        throw_python_error();
+    }
+    return value;
+}
+
+bool to_bool(PyObject* object) {
+    if (object == Py_True) {
+        return true;
+    }
+    if (object == Py_False) {
+        return false;
+    }
+    raise_conversion_error(object, "PyBool");
+}
+
+Utf8Text to_text(PyObject* object) {
+    if ((PyType_GetFlags(Py_TYPE(object)) & Py_TPFLAGS_UNICODE_SUBCLASS) == 0) {
+        raise_conversion_error(object, "PyString");
+    }
+    Ref encoded = checked(PyUnicode_AsUTF8String(object));
+    char* data = nullptr;
+    Py_ssize_t size = 0;
+    if (PyBytes_AsStringAndSize(encoded.get(), &data, &size) < 0) {
+        throw_python_error();
+    }
+    return Utf8Text{std::string_view(data, static_cast<std::size_t>(size)), std::move(encoded)};
+}
+
+void check_tuple(PyObject* object, Py_ssize_t expected) {
+    if (!PyTuple_Check(object)) {
+        raise_conversion_error(object, "PyTuple");
+    }
+    const Py_ssize_t actual = PyTuple_Size(object);
+    if (actual != expected) {
+        raise(PyExc_ValueError, "Expected tuple of length " + std::to_string(expected) +
+                                    ", but got tuple of length " + std::to_string(actual) + ".");
+    }
+}
+
+std::size_t length_hint(PyObject* sequence) noexcept {
+    const Py_ssize_t size = PySequence_Size(sequence);
+    if (size < 0) {
+        PyErr_Clear();
+        return 0;
+    }
+    // A length is only a hint: a sequence may report more items than it yields.
+    constexpr Py_ssize_t most_trusted = Py_ssize_t{1} << 20;
+    if (!PyList_CheckExact(sequence) && !PyTuple_CheckExact(sequence) && size > most_trusted) {
+        return static_cast<std::size_t>(most_trusted);
+    }
+    return static_cast<std::size_t>(size);
+}
+
+}  // namespace velnor::boundary

@@ -1,0 +1,90 @@
+// Converters from Python objects to native values. Each yields the value or raises (PythonError).
+#pragma once
+
+#include "boundary/error.hpp"
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <tuple>
+#include <utility>
+#include <vector>
+
+namespace velnor::boundary {
+
+// Integers through the index protocol (int, bool, any __index__), then to int64.
+std::int64_t to_int64(PyObject* object);
+// Integers through the index protocol, then to the size type; negative values raise OverflowError.
+std::size_t to_size(PyObject* object);
+// Anything the interpreter's float conversion accepts.
+double to_double(PyObject* object);
+// Only the two bool objects themselves.
+bool to_bool(PyObject* object);
+
+// A str (or subclass) as UTF-8, valid while the converted object lives (the caller's argument does).
+struct Utf8Text {
+    std::string_view bytes;
+    Ref owner;  // the temporary encoding, when one had to be made
+};
+Utf8Text to_text(PyObject* object);
+
+// A tuple (or subclass) of exactly `expected` items; returns its length-checked items, borrowed.
+void check_tuple(PyObject* object, Py_ssize_t expected);
+
+// A tuple of exactly sizeof...(T) items, each converted in order.
+template <class... Converters>
+auto to_tuple(PyObject* object, Converters&&... converters) {
+    check_tuple(object, static_cast<Py_ssize_t>(sizeof...(Converters)));
+    // Braced initialisation evaluates left to right, so items convert in order.
+    return [&]<std::size_t... I>(std::index_sequence<I...>) {
+        return std::tuple{converters(PyTuple_GetItem(object, static_cast<Py_ssize_t>(I)))...};
+    }(std::index_sequence_for<Converters...>{});
+}
+
+// Calls `visit(item)` for each item of a sequence, in iteration order, holding a reference to each item
+// while it is visited. `hint` receives the reported length (0 when asking fails).
+// Exact lists and tuples are read by index, re-reading the length at every step as their iterators do;
+// every other sequence goes through the iterator protocol.
+template <class Visit>
+void for_each_item(PyObject* sequence, Visit&& visit) {
+    if (PyList_CheckExact(sequence)) {
+        for (Py_ssize_t i = 0; i < PyList_Size(sequence); ++i) {
+            Ref item = Ref::borrow(PyList_GetItem(sequence, i));
+            visit(item.get());
+        }
+        return;
+    }
+    if (PyTuple_CheckExact(sequence)) {
+        const Py_ssize_t size = PyTuple_Size(sequence);
+        for (Py_ssize_t i = 0; i < size; ++i) {
+            visit(PyTuple_GetItem(sequence, i));  // a tuple keeps its items alive and cannot change
+        }
+        return;
+    }
+    Ref iterator = checked(PyObject_GetIter(sequence));
+    while (Ref item = Ref::steal(PyIter_Next(iterator.get()))) {
+        visit(item.get());
+    }
+    if (PyErr_Occurred()) {
+        throw_python_error();
+    }
+}
+
+// Returns the sequence's reported length as a capacity hint; a failing length query counts as 0.
+std::size_t length_hint(PyObject* sequence) noexcept;
+
+// Any object passing the sequence check; its items converted in order by `converter`.
+template <class Converter>
+auto to_vector(PyObject* object, Converter&& converter) {
+    using Item = decltype(converter(std::declval<PyObject*>()));
+    if (!PySequence_Check(object)) {
+        raise_conversion_error(object, "Sequence");
+    }
+    std::vector<Item> items;
+    items.reserve(length_hint(object));
+    for_each_item(object, [&](PyObject* item) { items.push_back(converter(item)); });
+    return items;
+}
+
+}  // namespace velnor::boundary

@@ -1,0 +1,63 @@
+// Entry points in each signature the interpreter calls, all through the trampoline.
+// A Python-facing file writes a body returning Ref (or bool for containment) and names it here.
+#pragma once
+
+#include "boundary/trampoline.hpp"
+
+namespace velnor::boundary {
+
+using VarargsBody = Ref (*)(PyObject* self, PyObject* args, PyObject* kwargs);
+using UnaryBody = Ref (*)(PyObject* self);
+using BinaryBody = Ref (*)(PyObject* left, PyObject* right);
+using CompareBody = Ref (*)(PyObject* left, PyObject* right, int op);
+using ContainsBody = bool (*)(PyObject* self, PyObject* item);
+using NewBody = Ref (*)(PyTypeObject* type, PyObject* args, PyObject* kwargs);
+
+// Module functions and methods with METH_VARARGS | METH_KEYWORDS.
+template <VarargsBody Body>
+PyObject* varargs_entry(PyObject* self, PyObject* args, PyObject* kwargs) noexcept {
+    return guarded([&] { return Body(self, args, kwargs); });
+}
+
+// Methods with METH_NOARGS (the interpreter refuses arguments itself).
+template <UnaryBody Body>
+PyObject* noargs_entry(PyObject* self, PyObject*) noexcept {
+    return guarded([&] { return Body(self); });
+}
+
+// Slots taking only the receiver: repr, str, iter, iternext.
+template <UnaryBody Body>
+PyObject* unary_entry(PyObject* self) noexcept {
+    return guarded([&] { return Body(self); });
+}
+
+// Attribute getters.
+template <UnaryBody Body>
+PyObject* getter_entry(PyObject* self, void*) noexcept {
+    return guarded([&] { return Body(self); });
+}
+
+// Number slots: &, |, - and their in-place forms.
+template <BinaryBody Body>
+PyObject* binary_entry(PyObject* left, PyObject* right) noexcept {
+    return guarded([&] { return Body(left, right); });
+}
+
+template <CompareBody Body>
+PyObject* compare_entry(PyObject* left, PyObject* right, int op) noexcept {
+    return guarded([&] { return Body(left, right, op); });
+}
+
+template <ContainsBody Body>
+int contains_entry(PyObject* self, PyObject* item) noexcept {
+    return guarded_int([&] { return Body(self, item) ? 1 : 0; });
+}
+
+template <NewBody Body>
+PyObject* new_entry(PyTypeObject* type, PyObject* args, PyObject* kwargs) noexcept {
+    return guarded([&] { return Body(type, args, kwargs); });
+}
+
+inline Ref not_implemented() { return Ref::borrow(Py_NotImplemented); }
+
+}  // namespace velnor::boundary

@@ -1,0 +1,114 @@
+// The layout shared by every instance of the module's classes, and the conversions of class-typed values.
+// A class is described by a traits type `Class` with `using Value`, `static constexpr const char* name`
+// and `static PyTypeObject* type()` (the one type object of the process).
+#pragma once
+
+#include "boundary/error.hpp"
+#include "boundary/hold.hpp"
+
+#include <memory>
+#include <new>
+#include <optional>
+#include <utility>
+
+namespace velnor::boundary {
+
+template <class Value>
+struct Instance {
+    PyObject ob_base;
+    BorrowFlag borrow;
+    Value value;
+};
+
+template <class Class>
+using InstanceOf = Instance<typename Class::Value>;
+
+template <class Class>
+bool is_instance(PyObject* object) noexcept {
+    return PyType_IsSubtype(Py_TYPE(object), Class::type()) != 0;
+}
+
+template <class Class>
+InstanceOf<Class>* instance(PyObject* object) noexcept {
+    return reinterpret_cast<InstanceOf<Class>*>(object);
+}
+
+// An instance's value read in place under a shared hold that lasts as long as this object.
+template <class Class>
+class Shared {
+public:
+    explicit Shared(PyObject* object) : hold_(instance<Class>(object)->borrow), object_(object) {}
+    const typename Class::Value& operator*() const noexcept { return instance<Class>(object_)->value; }
+    const typename Class::Value* operator->() const noexcept { return &**this; }
+
+private:
+    SharedHold hold_;
+    PyObject* object_;
+};
+
+// An instance's value open for change under an exclusive hold that lasts as long as this object.
+template <class Class>
+class Exclusive {
+public:
+    explicit Exclusive(PyObject* object) : hold_(instance<Class>(object)->borrow), object_(object) {}
+    typename Class::Value& operator*() const noexcept { return instance<Class>(object_)->value; }
+    typename Class::Value* operator->() const noexcept { return &**this; }
+    PyObject* object() const noexcept { return object_; }
+
+private:
+    ExclusiveHold hold_;
+    PyObject* object_;
+};
+
+// Converter: an instance of `Class`, read in place ("'{type}' object cannot be converted to '{name}'";
+// "Already mutably borrowed" when held exclusively).
+template <class Class>
+Shared<Class> read_shared(PyObject* object) {
+    if (!is_instance<Class>(object)) {
+        raise_conversion_error(object, Class::name);
+    }
+    return Shared<Class>(object);
+}
+
+// Converter: an independent copy of an instance's value, taken under a short shared hold.
+template <class Class>
+typename Class::Value read_copy(PyObject* object) {
+    return *read_shared<Class>(object);
+}
+
+// For operator slots: the value read in place, or nothing when the object is foreign or held exclusively.
+template <class Class>
+std::optional<Shared<Class>> try_read_shared(PyObject* object) noexcept {
+    if (!is_instance<Class>(object) || instance<Class>(object)->borrow < 0) {
+        return std::nullopt;
+    }
+    return std::optional<Shared<Class>>(std::in_place, object);
+}
+
+// Result converter: a new instance of `Class` owning `value`, its guard free.
+template <class Class>
+Ref new_instance(typename Class::Value value) {
+    PyTypeObject* type = Class::type();
+    auto alloc = reinterpret_cast<allocfunc>(PyType_GetSlot(type, Py_tp_alloc));
+    if (alloc == nullptr) {
+        alloc = PyType_GenericAlloc;
+    }
+    Ref object = checked(alloc(type, 0));
+    auto* self = instance<Class>(object.get());
+    self->borrow = 0;
+    new (&self->value) typename Class::Value(std::move(value));
+    return object;
+}
+
+// Deallocation slot: destroys the native value, frees the memory through the type's free slot, and
+// drops the reference every instance of a heap type holds to its type.
+template <class Class>
+void dealloc(PyObject* object) noexcept {
+    PyTypeObject* type = Py_TYPE(object);
+    std::destroy_at(&instance<Class>(object)->value);
+    auto free_memory = reinterpret_cast<freefunc>(PyType_GetSlot(type, Py_tp_free));
+    free_memory(object);
+    Py_DECREF(type);
+}
+
+}  // namespace velnor::boundary

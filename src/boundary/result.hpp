@@ -1,0 +1,45 @@
+// Result converters: native values to new Python objects (each a new reference owned by the caller).
+#pragma once
+
+#include "boundary/error.hpp"
+
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+#include <tuple>
+#include <utility>
+#include <vector>
+
+namespace velnor::boundary {
+
+inline Ref to_python(std::int64_t value) { return checked(PyLong_FromLongLong(value)); }
+inline Ref to_python(std::uint64_t value) { return checked(PyLong_FromUnsignedLongLong(value)); }
+inline Ref to_python(double value) { return checked(PyFloat_FromDouble(value)); }
+inline Ref to_python(bool value) { return Ref::borrow(value ? Py_True : Py_False); }
+inline Ref to_python(std::string_view text) {
+    return checked(PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size())));
+}
+inline Ref none() { return Ref::borrow(Py_None); }
+
+// A tuple of the given new references, which it takes over.
+template <class... Refs>
+Ref make_tuple(Refs&&... items) {
+    Ref tuple = checked(PyTuple_New(static_cast<Py_ssize_t>(sizeof...(Refs))));
+    Py_ssize_t index = 0;
+    // PyTuple_SetItem steals each item, also on failure, which cannot happen on a fresh tuple.
+    (PyTuple_SetItem(tuple.get(), index++, items.release()), ...);
+    return tuple;
+}
+
+// A list created at its exact length and filled in order with `convert(item)` (each a Ref).
+template <class Range, class Convert>
+Ref to_list(const Range& items, Convert&& convert) {
+    Ref list = checked(PyList_New(static_cast<Py_ssize_t>(std::size(items))));
+    Py_ssize_t index = 0;
+    for (const auto& item : items) {
+        PyList_SetItem(list.get(), index++, convert(item).release());
+    }
+    return list;
+}
+
+}  // namespace velnor::boundary

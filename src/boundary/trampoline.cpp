@@ -1,0 +1,45 @@
+#include "boundary/trampoline.hpp"
+
+#include "boundary/error.hpp"
+
+#include <exception>
+#include <new>
+
+namespace velnor::boundary {
+
+PyObject* internal_error_type() noexcept {
+    // Created once per process and never released: it outlives every module object.
+    static PyObject* type = PyErr_NewExceptionWithDoc(
+        "velnor_lib.InternalError",
+        "A fault inside velnor_lib's native code; it derives from BaseException so that it is not swallowed.",
+        PyExc_BaseException, nullptr);
+    return type;
+}
+
+namespace {
+
+void set_internal_error(const char* message) noexcept {
+    PyObject* type = internal_error_type();
+    if (type == nullptr) {
+        return;  // Creating the type failed and left its own error set.
+    }
+    PyErr_SetString(type, message);
+}
+
+}  // namespace
+
+void set_error_from_current_exception() noexcept {
+    try {
+        throw;
+    } catch (PythonError& error) {
+        error.restore();
+    } catch (const std::bad_alloc&) {
+        PyErr_NoMemory();
+    } catch (const std::exception& fault) {
+        set_internal_error(fault.what());
+    } catch (...) {
+        set_internal_error("unknown internal fault");
+    }
+}
+
+}  // namespace velnor::boundary

@@ -1,0 +1,38 @@
+// The one way in from the interpreter: every function, method and slot runs its body through `guarded`,
+// so no C++ exception ever unwinds into the interpreter.
+#pragma once
+
+#include "boundary/ref.hpp"
+
+namespace velnor::boundary {
+
+// Turns the exception being handled into the interpreter's current error:
+// a PythonError is put back, std::bad_alloc becomes MemoryError, anything else an InternalError.
+void set_error_from_current_exception() noexcept;
+
+// Returns the process-wide InternalError type (a direct subclass of BaseException), creating it once.
+PyObject* internal_error_type() noexcept;
+
+// Runs `body` (returning Ref) and hands its new reference to the interpreter, or null with the error set.
+template <class Body>
+PyObject* guarded(Body&& body) noexcept {
+    try {
+        return body().release();
+    } catch (...) {
+        set_error_from_current_exception();
+        return nullptr;
+    }
+}
+
+// As `guarded`, for slots that answer an int (containment: 1, 0, or -1 on failure).
+template <class Body>
+int guarded_int(Body&& body) noexcept {
+    try {
+        return body();
+    } catch (...) {
+        set_error_from_current_exception();
+        return -1;
+    }
+}
+
+}  // namespace velnor::boundary

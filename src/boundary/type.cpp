@@ -1,0 +1,66 @@
+#include "boundary/type.hpp"
+
+#include "boundary/error.hpp"
+#include "boundary/trampoline.hpp"
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace velnor::boundary {
+
+namespace {
+
+PyObject* no_constructor(PyTypeObject*, PyObject*, PyObject*) noexcept {
+    PyErr_SetString(PyExc_TypeError, "No constructor defined");
+    return nullptr;
+}
+
+template <class Function>
+void* slot_pointer(Function function) noexcept {
+    return reinterpret_cast<void*>(function);
+}
+
+}  // namespace
+
+PyTypeObject* create_type(const ClassDescription& description) {
+    // Slot order: base, docstring, deallocator, the class's own, constructor fallback, methods, getters.
+    std::vector<PyType_Slot> slots;
+    slots.push_back({Py_tp_base, &PyBaseObject_Type});
+    if (description.doc != nullptr) {
+        slots.push_back({Py_tp_doc, const_cast<char*>(description.doc)});
+    }
+    slots.push_back({Py_tp_dealloc, slot_pointer(description.dealloc)});
+    bool has_constructor = false;
+    for (const PyType_Slot& slot : description.slots) {
+        has_constructor = has_constructor || slot.slot == Py_tp_new;
+        slots.push_back(slot);
+    }
+    if (!has_constructor) {
+        slots.push_back({Py_tp_new, slot_pointer(&no_constructor)});
+    }
+    if (description.methods != nullptr) {
+        slots.push_back({Py_tp_methods, description.methods});
+    }
+    if (description.getset != nullptr) {
+        slots.push_back({Py_tp_getset, description.getset});
+    }
+    slots.push_back({0, nullptr});
+
+    PyType_Spec spec{
+        .name = description.qualified_name,
+        .basicsize = description.basic_size,
+        .itemsize = 0,
+        .flags = Py_TPFLAGS_DEFAULT,
+        .slots = slots.data(),
+    };
+    const char* short_name = std::strrchr(description.qualified_name, '.') + 1;
+    Ref type = Ref::steal(PyType_FromSpec(&spec));
+    if (!type || (description.unhashable && PyObject_SetAttrString(type.get(), "__hash__", Py_None) < 0)) {
+        PyErr_Clear();
+        throw InternalFault(std::string("An error occurred while initializing class ") + short_name);
+    }
+    return reinterpret_cast<PyTypeObject*>(type.release());
+}
+
+}  // namespace velnor::boundary

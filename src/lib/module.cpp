@@ -1,0 +1,39 @@
+// The module's entry point: creates the module object and registers every name in a fixed order.
+#include "boundary/trampoline.hpp"
+#include "lib/registration.hpp"
+#include "span/span_class.hpp"
+
+namespace velnor {
+
+namespace {
+
+PyModuleDef module_definition = {
+    PyModuleDef_HEAD_INIT,
+    "velnor_lib",
+    "Integer spans, real intervals, text match indices and chunked iteration, implemented in native code.",
+    0,
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
+};
+
+// Registration order is also the order of `__all__`.
+void register_names(PyObject* module) {
+    using namespace registration;
+    add_class(module, SpanClass::type());
+    add(module, "__version__", boundary::checked(PyUnicode_FromString("0.3.0-beta6")));
+}
+
+}  // namespace
+
+}  // namespace velnor
+
+PyMODINIT_FUNC PyInit_velnor_lib() {
+    return velnor::boundary::guarded([] {
+        velnor::boundary::Ref module = velnor::boundary::checked(PyModule_Create2(&velnor::module_definition, 3));
+        velnor::register_names(module.get());
+        return module;
+    });
+}

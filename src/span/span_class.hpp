@@ -1,0 +1,24 @@
+// The Python class Span: traits for the boundary layer and the pieces its type object is built from.
+#pragma once
+
+#include "boundary/instance.hpp"
+#include "span/segment.hpp"
+
+namespace velnor {
+
+struct SpanClass {
+    using Value = span::Segments;
+    static constexpr const char* name = "Span";
+    // Returns the one Span type object of the process, creating it on the first call.
+    static PyTypeObject* type();
+};
+
+namespace span_python {
+
+// Constructor, `segments` and `copy`.
+PyObject* new_(PyTypeObject* type, PyObject* args, PyObject* kwargs) noexcept;
+PyObject* get_segments(PyObject* self, void*) noexcept;
+PyObject* copy(PyObject* self, PyObject*) noexcept;
+
+}  // namespace span_python
+}  // namespace velnor
