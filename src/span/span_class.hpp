@@ -1,14 +1,18 @@
 // The Python class Span: traits for the boundary layer and the pieces its type object is built from.
 #pragma once
 
+#include "boundary/convert.hpp"
 #include "boundary/instance.hpp"
+#include "span/algebra.hpp"
 #include "span/segment.hpp"
 
 namespace velnor {
 
 struct SpanClass {
     using Value = span::Segments;
+    using Point = std::int64_t;
     static constexpr const char* name = "Span";
+    static Point to_point(PyObject* object) { return boundary::to_int64(object); }
     // Returns the one Span type object of the process, creating it on the first call.
     static PyTypeObject* type();
 };
@@ -19,6 +23,10 @@ namespace span_python {
 PyObject* new_(PyTypeObject* type, PyObject* args, PyObject* kwargs) noexcept;
 PyObject* get_segments(PyObject* self, void*) noexcept;
 PyObject* copy(PyObject* self, PyObject*) noexcept;
+
+// Text forms.
+PyObject* repr(PyObject* self) noexcept;
+PyObject* str(PyObject* self) noexcept;
 
 }  // namespace span_python
 }  // namespace velnor

@@ -1,38 +1,53 @@
 // The Span type object: its slots, methods and getters, assembled once per process.
+#include "boundary/set_class.hpp"
 #include "boundary/type.hpp"
 #include "span/span_class.hpp"
+
+#include <iterator>
 
 namespace velnor {
 
 namespace {
 
-PyMethodDef methods[] = {
-    {"copy", span_python::copy, METH_NOARGS, "Return a shallow copy of a Span."},
-    {nullptr, nullptr, 0, nullptr},
-};
+using namespace boundary;
 
-PyGetSetDef getset[] = {
-    {"segments", span_python::get_segments, nullptr, nullptr, nullptr},
-    {nullptr, nullptr, nullptr, nullptr, nullptr},
-};
+PyTypeObject* create_span_type() {
+    static const auto set_methods = set_class::methods<SpanClass, descriptions::span>({
+        .isdisjoint = "Returns True if two Spans do not overlap.",
+        .issubset = "Return True if other contains this Span, else False.",
+        .issuperset = "Return True if this Span contains other, else False.",
+    });
+    static PyMethodDef methods[std::size(set_methods) + 2] = {};
+    std::copy(set_methods.begin(), set_methods.end(), methods);
+    methods[std::size(set_methods)] = {"copy", span_python::copy, METH_NOARGS, "Return a shallow copy of a Span."};
 
-const PyType_Slot slots[] = {
-    {Py_tp_new, reinterpret_cast<void*>(span_python::new_)},
-};
+    static PyGetSetDef getset[] = {
+        {"segments", span_python::get_segments, nullptr, nullptr, nullptr},
+        {nullptr, nullptr, nullptr, nullptr, nullptr},
+    };
 
-}  // namespace
+    const auto set_slots = set_class::slots<SpanClass>();
+    std::vector<PyType_Slot> slots(set_slots.begin(), set_slots.end());
+    slots.push_back({Py_tp_new, set_class::slot(span_python::new_)});
+    slots.push_back({Py_tp_repr, set_class::slot(span_python::repr)});
+    slots.push_back({Py_tp_str, set_class::slot(span_python::str)});
 
-PyTypeObject* SpanClass::type() {
-    static PyTypeObject* const type = boundary::create_type({
+    return create_type({
         .qualified_name = "builtins.Span",
         .doc = "A class used to represent spans.",
-        .basic_size = static_cast<int>(sizeof(boundary::InstanceOf<SpanClass>)),
-        .dealloc = boundary::dealloc<SpanClass>,
+        .basic_size = static_cast<int>(sizeof(InstanceOf<SpanClass>)),
+        .dealloc = dealloc<SpanClass>,
         .slots = slots,
         .methods = methods,
         .getset = getset,
         .unhashable = true,
     });
+}
+
+}  // namespace
+
+PyTypeObject* SpanClass::type() {
+    static PyTypeObject* const type = create_span_type();
     return type;
 }
 

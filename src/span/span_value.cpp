@@ -3,6 +3,7 @@
 #include "boundary/convert.hpp"
 #include "boundary/entry.hpp"
 #include "boundary/result.hpp"
+#include "span/format.hpp"
 #include "span/span_class.hpp"
 
 #include <optional>
@@ -82,6 +83,14 @@ Ref copy_span(PyObject* self) {
     return new_instance<SpanClass>(*Shared<SpanClass>(self));
 }
 
+Ref repr_text(PyObject* self) {
+    return to_python(span::format_repr(*Shared<SpanClass>(self)));
+}
+
+Ref str_text(PyObject* self) {
+    return to_python(span::format_str(*Shared<SpanClass>(self)));
+}
+
 }  // namespace
 
 PyObject* new_(PyTypeObject* type, PyObject* args, PyObject* kwargs) noexcept {
@@ -94,6 +103,18 @@ PyObject* get_segments(PyObject* self, void* closure) noexcept {
 
 PyObject* copy(PyObject* self, PyObject* unused) noexcept {
     return noargs_entry<copy_span>(self, unused);
+}
+
+}  // namespace velnor::span_python
+
+namespace velnor::span_python {
+
+PyObject* repr(PyObject* self) noexcept {
+    return boundary::unary_entry<repr_text>(self);
+}
+
+PyObject* str(PyObject* self) noexcept {
+    return boundary::unary_entry<str_text>(self);
 }
 
 }  // namespace velnor::span_python

@@ -1,0 +1,262 @@
+// The Python face shared by the two set classes (Span and Interval): variadic methods, the three tests,
+// the operator slots with their NotImplemented and in-place fallback rules, comparisons and containment.
+//
+// `Class` is a traits type as in instance.hpp, plus `using Point` and `static Point to_point(PyObject*)`.
+// The algebra is found by argument-dependent lookup in the namespace of the value's segment type
+// (velnor::span or velnor::interval), and must offer, over normalised segment lists:
+//   Value unite(const Value&, const Value&);                    a | b
+//   void unite_all(Value&, std::span<const Value* const>);    target | every other
+//   Value intersect(const Value&, const Value&);               a & b
+//   Value subtract(const Value&, const Value&);                a - b
+//   bool is_subset(const Value&, const Value&);                a <= b
+//   bool is_disjoint(const Value&, const Value&);
+//   bool contains(const Value&, Point);
+#pragma once
+
+#include "boundary/binder.hpp"
+#include "boundary/entry.hpp"
+#include "boundary/instance.hpp"
+#include "boundary/result.hpp"
+
+#include <array>
+#include <span>
+#include <vector>
+
+namespace velnor::boundary::set_class {
+
+template <class Class>
+using Value = typename Class::Value;
+
+// The members of `others`, each read in place under a shared hold that lasts for the call. No Python code
+// runs while the holds are kept, so this is observably the same as copying each list first.
+// An item that is not of the class raises the conversion TypeError without an "argument" prefix.
+template <class Class>
+class Others {
+public:
+    explicit Others(PyObject* tuple) {
+        const Py_ssize_t count = PyTuple_Size(tuple);
+        holds_.reserve(static_cast<std::size_t>(count));
+        values_.reserve(static_cast<std::size_t>(count));
+        for (Py_ssize_t i = 0; i < count; ++i) {
+            holds_.push_back(read_shared<Class>(PyTuple_GetItem(tuple, i)));
+            values_.push_back(&*holds_.back());
+        }
+    }
+    std::span<const Value<Class>* const> values() const noexcept { return values_; }
+    bool empty() const noexcept { return values_.empty(); }
+
+private:
+    std::vector<Shared<Class>> holds_;
+    std::vector<const Value<Class>*> values_;
+};
+
+// self ∪ every other.
+template <class Class>
+Value<Class> union_of(const Value<Class>& self, const Others<Class>& others) {
+    Value<Class> result = self;
+    unite_all(result, others.values());
+    return result;
+}
+
+// self ∩ each other, in argument order.
+template <class Class>
+Value<Class> intersection_of(const Value<Class>& self, const Others<Class>& others) {
+    Value<Class> result = self;
+    for (const Value<Class>* other : others.values()) {
+        result = intersect(result, *other);
+    }
+    return result;
+}
+
+// self − (the union of all others).
+template <class Class>
+Value<Class> difference_of(const Value<Class>& self, const Others<Class>& others) {
+    const auto values = others.values();
+    if (values.empty()) {
+        return self;
+    }
+    if (values.size() == 1) {
+        return subtract(self, *values[0]);
+    }
+    Value<Class> subtrahend;
+    unite_all(subtrahend, values);
+    return subtract(self, subtrahend);
+}
+
+// A variadic method that returns a new object: shared hold, bind, read others, compute.
+template <class Class, const FunctionDescription& Description,
+          Value<Class> (*Compute)(const Value<Class>&, const Others<Class>&)>
+Ref returning(PyObject* self, PyObject* args, PyObject* kwargs) {
+    const Shared<Class> receiver(self);
+    const Arguments<0> arguments(Description, args, kwargs);
+    const Others<Class> others(arguments.rest());
+    return new_instance<Class>(Compute(*receiver, others));
+}
+
+// A variadic `_update` method: exclusive hold, bind, read others, compute, then swap the new list in, so a
+// failure anywhere leaves the receiver as it was.
+template <class Class, const FunctionDescription& Description,
+          Value<Class> (*Compute)(const Value<Class>&, const Others<Class>&)>
+Ref updating(PyObject* self, PyObject* args, PyObject* kwargs) {
+    const Exclusive<Class> receiver(self);
+    const Arguments<0> arguments(Description, args, kwargs);
+    const Others<Class> others(arguments.rest());
+    *receiver = Compute(*receiver, others);
+    return none();
+}
+
+template <class Class>
+bool subset(const Value<Class>& a, const Value<Class>& b) {
+    return is_subset(a, b);
+}
+template <class Class>
+bool superset(const Value<Class>& a, const Value<Class>& b) {
+    return is_subset(b, a);
+}
+template <class Class>
+bool disjoint(const Value<Class>& a, const Value<Class>& b) {
+    return is_disjoint(a, b);
+}
+
+// isdisjoint / issubset / issuperset: `other` is a class-typed parameter read in place.
+template <class Class, const FunctionDescription& Description,
+          bool (*Test)(const Value<Class>&, const Value<Class>&)>
+Ref test(PyObject* self, PyObject* args, PyObject* kwargs) {
+    const Shared<Class> receiver(self);
+    const Arguments<1> arguments(Description, args, kwargs);
+    const Shared<Class> other = arguments.convert(0, read_shared<Class>);
+    return to_python(Test(*receiver, *other));
+}
+
+// &, |, -: NotImplemented for a foreign left operand or a right operand that cannot be read.
+template <class Class, Value<Class> (*Operation)(const Value<Class>&, const Value<Class>&)>
+Ref binary(PyObject* left, PyObject* right) {
+    if (!is_instance<Class>(left)) {
+        return not_implemented();
+    }
+    const Shared<Class> a(left);
+    const auto b = try_read_shared<Class>(right);
+    if (!b) {
+        return not_implemented();
+    }
+    return new_instance<Class>(Operation(*a, **b));
+}
+
+// &=, |=, -=: "Already borrowed" for a held receiver; NotImplemented when the right operand cannot be read
+// (also when it is the receiver itself), so the interpreter falls back to the binary operator.
+template <class Class, Value<Class> (*Operation)(const Value<Class>&, const Value<Class>&)>
+Ref in_place(PyObject* left, PyObject* right) {
+    if (!is_instance<Class>(left)) {
+        return not_implemented();
+    }
+    const Exclusive<Class> a(left);
+    const auto b = try_read_shared<Class>(right);
+    if (!b) {
+        return not_implemented();
+    }
+    *a = Operation(*a, **b);
+    return Ref::borrow(left);
+}
+
+// Equality of the canonical lists; the orderings are inclusion, a partial order.
+template <class Class>
+Ref compare(PyObject* left, PyObject* right, int op) {
+    if (!is_instance<Class>(left)) {
+        return not_implemented();
+    }
+    const Shared<Class> a(left);
+    const auto b = try_read_shared<Class>(right);
+    if (!b) {
+        return not_implemented();
+    }
+    const Value<Class>& x = *a;
+    const Value<Class>& y = **b;
+    switch (op) {
+        case Py_EQ: return to_python(x == y);
+        case Py_NE: return to_python(x != y);
+        case Py_LE: return to_python(is_subset(x, y));
+        case Py_LT: return to_python(x != y && is_subset(x, y));
+        case Py_GE: return to_python(is_subset(y, x));
+        case Py_GT: return to_python(x != y && is_subset(y, x));
+        default: return not_implemented();
+    }
+}
+
+// `x in s`: the conversion error is raised as it is, never answered with False.
+template <class Class>
+bool contains_point(PyObject* self, PyObject* item) {
+    const Shared<Class> receiver(self);
+    return contains(*receiver, Class::to_point(item));
+}
+
+// The algebra under names whose address can be taken (the algebra itself is found by lookup on the value).
+template <class Class>
+Value<Class> unite_values(const Value<Class>& a, const Value<Class>& b) {
+    return unite(a, b);
+}
+template <class Class>
+Value<Class> intersect_values(const Value<Class>& a, const Value<Class>& b) {
+    return intersect(a, b);
+}
+template <class Class>
+Value<Class> subtract_values(const Value<Class>& a, const Value<Class>& b) {
+    return subtract(a, b);
+}
+
+// Casts an entry with keywords to the generic method-table pointer type.
+template <class Function>
+PyCFunction as_method(Function function) noexcept {
+    return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(function));
+}
+
+template <VarargsBody Body>
+constexpr PyMethodDef varargs_method(const char* name, const char* doc) {
+    return {name, as_method(varargs_entry<Body>), METH_VARARGS | METH_KEYWORDS, doc};
+}
+
+// Docstrings of the three tests, which name the class.
+struct TestDocs {
+    const char* isdisjoint;
+    const char* issubset;
+    const char* issuperset;
+};
+
+// The nine set methods, in the order the class lists them. `D` is the class's FunctionDescription set.
+template <class Class, class D>
+std::array<PyMethodDef, 9> methods(TestDocs docs) {
+    return {{
+        varargs_method<returning<Class, D::union_, union_of<Class>>>("union", nullptr),
+        varargs_method<updating<Class, D::union_update, union_of<Class>>>("union_update", nullptr),
+        varargs_method<returning<Class, D::intersection, intersection_of<Class>>>("intersection", nullptr),
+        varargs_method<updating<Class, D::intersection_update, intersection_of<Class>>>("intersection_update",
+                                                                                         nullptr),
+        varargs_method<returning<Class, D::difference, difference_of<Class>>>("difference", nullptr),
+        varargs_method<updating<Class, D::difference_update, difference_of<Class>>>("difference_update",
+                                                                                     nullptr),
+        varargs_method<test<Class, D::isdisjoint, disjoint<Class>>>("isdisjoint", docs.isdisjoint),
+        varargs_method<test<Class, D::issubset, subset<Class>>>("issubset", docs.issubset),
+        varargs_method<test<Class, D::issuperset, superset<Class>>>("issuperset", docs.issuperset),
+    }};
+}
+
+template <class Function>
+void* slot(Function function) noexcept {
+    return reinterpret_cast<void*>(function);
+}
+
+// Operator, comparison and containment slots.
+template <class Class>
+std::array<PyType_Slot, 8> slots() {
+    return {{
+        {Py_nb_and, slot(binary_entry<binary<Class, intersect_values<Class>>>)},
+        {Py_nb_or, slot(binary_entry<binary<Class, unite_values<Class>>>)},
+        {Py_nb_subtract, slot(binary_entry<binary<Class, subtract_values<Class>>>)},
+        {Py_nb_inplace_and, slot(binary_entry<in_place<Class, intersect_values<Class>>>)},
+        {Py_nb_inplace_or, slot(binary_entry<in_place<Class, unite_values<Class>>>)},
+        {Py_nb_inplace_subtract, slot(binary_entry<in_place<Class, subtract_values<Class>>>)},
+        {Py_tp_richcompare, slot(compare_entry<compare<Class>>)},
+        {Py_sq_contains, slot(contains_entry<contains_point<Class>>)},
+    }};
+}
+
+}  // namespace velnor::boundary::set_class

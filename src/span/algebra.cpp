@@ -1,0 +1,162 @@
+#include "span/algebra.hpp"
+
+#include <algorithm>
+#include <limits>
+#include <queue>
+
+namespace velnor::span {
+
+namespace {
+
+constexpr std::int64_t max_value = std::numeric_limits<std::int64_t>::max();
+
+// Appends `next` (whose start is not below the last segment's start) to a normalised list, merging it into
+// the last segment when they overlap or touch. Never forms end + 1 at the top of the range.
+inline void append_merging(Segments& out, const Segment& next) {
+    if (!out.empty()) {
+        Segment& last = out.back();
+        if (last.end == max_value || next.start <= last.end + 1) {
+            last.end = std::max(last.end, next.end);
+            return;
+        }
+    }
+    out.push_back(next);
+}
+
+}  // namespace
+
+Segments unite(const Segments& a, const Segments& b) {
+    Segments out;
+    out.reserve(a.size() + b.size());
+    std::size_t i = 0;
+    std::size_t j = 0;
+    while (i < a.size() || j < b.size()) {
+        const bool take_a = j == b.size() || (i < a.size() && a[i].start <= b[j].start);
+        append_merging(out, take_a ? a[i++] : b[j++]);
+    }
+    return out;
+}
+
+void unite_all(Segments& target, std::span<const Segments* const> others) {
+    if (others.empty()) {
+        return;
+    }
+    if (others.size() == 1) {
+        target = unite(target, *others[0]);
+        return;
+    }
+    // k-way merge: a heap of cursors ordered by the start of their current segment.
+    struct Cursor {
+        const Segment* at;
+        const Segment* end;
+    };
+    auto later = [](const Cursor& x, const Cursor& y) { return x.at->start > y.at->start; };
+    std::priority_queue<Cursor, std::vector<Cursor>, decltype(later)> heap(later);
+    std::size_t total = target.size();
+    if (!target.empty()) {
+        heap.push({target.data(), target.data() + target.size()});
+    }
+    for (const Segments* other : others) {
+        total += other->size();
+        if (!other->empty()) {
+            heap.push({other->data(), other->data() + other->size()});
+        }
+    }
+    Segments out;
+    out.reserve(total);
+    while (!heap.empty()) {
+        Cursor cursor = heap.top();
+        heap.pop();
+        append_merging(out, *cursor.at);
+        if (++cursor.at != cursor.end) {
+            heap.push(cursor);
+        }
+    }
+    target = std::move(out);
+}
+
+Segments intersect(const Segments& a, const Segments& b) {
+    Segments out;
+    std::size_t i = 0;
+    std::size_t j = 0;
+    while (i < a.size() && j < b.size()) {
+        const std::int64_t start = std::max(a[i].start, b[j].start);
+        const std::int64_t end = std::min(a[i].end, b[j].end);
+        if (start <= end) {
+            out.push_back({start, end});
+        }
+        // The segment that ends first cannot meet anything further in the other list.
+        if (a[i].end < b[j].end) {
+            ++i;
+        } else {
+            ++j;
+        }
+    }
+    return out;
+}
+
+Segments subtract(const Segments& a, const Segments& b) {
+    if (b.empty()) {
+        return a;
+    }
+    Segments out;
+    out.reserve(a.size() + 1);
+    std::size_t j = 0;
+    for (const Segment& piece : a) {
+        std::int64_t cursor = piece.start;  // lowest integer of `piece` not yet accounted for
+        bool used_up = false;
+        while (j < b.size() && b[j].start <= piece.end) {
+            const Segment& cut = b[j];
+            if (cursor < cut.start) {
+                out.push_back({cursor, cut.start - 1});  // cut.start > cursor, so no underflow
+            }
+            if (cut.end >= piece.end) {
+                used_up = true;  // `cut` may also cover the next pieces: keep j on it
+                break;
+            }
+            cursor = std::max(cursor, cut.end + 1);  // cut.end < piece.end, so no overflow
+            ++j;
+        }
+        if (!used_up && cursor <= piece.end) {
+            out.push_back({cursor, piece.end});
+        }
+    }
+    return out;
+}
+
+bool is_subset(const Segments& a, const Segments& b) noexcept {
+    // Each segment of a must lie inside one segment of b: segments of b are separated by gaps.
+    std::size_t j = 0;
+    for (const Segment& piece : a) {
+        while (j < b.size() && b[j].end < piece.start) {
+            ++j;
+        }
+        if (j == b.size() || b[j].start > piece.start || b[j].end < piece.end) {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool is_disjoint(const Segments& a, const Segments& b) noexcept {
+    std::size_t i = 0;
+    std::size_t j = 0;
+    while (i < a.size() && j < b.size()) {
+        if (a[i].end < b[j].start) {
+            ++i;
+        } else if (b[j].end < a[i].start) {
+            ++j;
+        } else {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool contains(const Segments& a, std::int64_t x) noexcept {
+    // The first segment that ends at or after x is the only one that can hold it.
+    auto it = std::lower_bound(a.begin(), a.end(), x, [](const Segment& s, std::int64_t v) { return s.end < v; });
+    return it != a.end() && it->start <= x;
+}
+
+}  // namespace velnor::span

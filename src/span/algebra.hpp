@@ -1,0 +1,25 @@
+// Set algebra over normalised integer segment lists. Every result is normalised.
+#pragma once
+
+#include "span/segment.hpp"
+
+#include <span>
+
+namespace velnor::span {
+
+// a ∪ b, by one linear merge of the two sorted lists.
+Segments unite(const Segments& a, const Segments& b);
+// target ∪ every list of `others`, merging all sorted lists at once.
+void unite_all(Segments& target, std::span<const Segments* const> others);
+// a ∩ b, one sweep.
+Segments intersect(const Segments& a, const Segments& b);
+// a − b, one sweep.
+Segments subtract(const Segments& a, const Segments& b);
+// Every integer of a is in b.
+bool is_subset(const Segments& a, const Segments& b) noexcept;
+// No integer is in both.
+bool is_disjoint(const Segments& a, const Segments& b) noexcept;
+// x lies in one of the segments (binary search).
+bool contains(const Segments& a, std::int64_t x) noexcept;
+
+}  // namespace velnor::span
