@@ -9,7 +9,7 @@ from hypothesis import given
 from hypothesis import strategies as st
 
 import velnor_lib
-from interval_notation import iv, segments_of
+from interval_notation import iv
 from velnor_lib import Interval, Span
 
 inf = math.inf
@@ -548,7 +548,8 @@ def test_negative_zero_is_kept_but_equals_zero():
         ([(1, 3), (5, 5)], [(True, 1.0, 3.0, True), (True, 5.0, 5.0, True)]),
         ([(-2**63, 2**63 - 1)], [(True, -2.0**63, 2.0**63, True)]),
         # Within 2**53 every bound is exact and neighbours stay apart.
-        ([(0, 2**53 - 1), (2**53 + 1, 2**53 + 5)], [(True, 0.0, 2.0**53 - 1, True), (True, 2.0**53, 2.0**53 + 4, True)]),
+        ([(0, 2**53 - 1), (2**53 + 1, 2**53 + 5)],
+         [(True, 0.0, 2.0**53 - 1, True), (True, 2.0**53, 2.0**53 + 4, True)]),
         # Beyond it, neighbours that round onto one another become one segment.
         ([(0, 2**60), (2**60 + 2, 2**61)], [(True, 0.0, 2.0**61, True)]),
         ([(2**60, 2**60), (2**60 + 2, 2**60 + 2), (2**60 + 4, 2**60 + 4)], [(True, 2.0**60, 2.0**60, True)]),
