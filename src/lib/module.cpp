@@ -1,5 +1,6 @@
 // The module's entry point: creates the module object and registers every name in a fixed order.
 #include "boundary/trampoline.hpp"
+#include "interval/interval_class.hpp"
 #include "lib/registration.hpp"
 #include "span/span_class.hpp"
 
@@ -22,6 +23,7 @@ PyModuleDef module_definition = {
 // Registration order is also the order of `__all__`.
 void register_names(PyObject* module) {
     using namespace registration;
+    add_class(module, IntervalClass::type());
     add_class(module, SpanClass::type());
     add(module, "__version__", boundary::checked(PyUnicode_FromString("0.3.0-beta6")));
 }

@@ -28,5 +28,8 @@ PyObject* copy(PyObject* self, PyObject*) noexcept;
 PyObject* repr(PyObject* self) noexcept;
 PyObject* str(PyObject* self) noexcept;
 
+// Conversion to an Interval of closed segments.
+PyObject* to_interval(PyObject* self, PyObject*) noexcept;
+
 }  // namespace span_python
 }  // namespace velnor

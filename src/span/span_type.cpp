@@ -17,9 +17,10 @@ PyTypeObject* create_span_type() {
         .issubset = "Return True if other contains this Span, else False.",
         .issuperset = "Return True if this Span contains other, else False.",
     });
-    static PyMethodDef methods[std::size(set_methods) + 2] = {};
+    static PyMethodDef methods[std::size(set_methods) + 3] = {};
     std::copy(set_methods.begin(), set_methods.end(), methods);
     methods[std::size(set_methods)] = {"copy", span_python::copy, METH_NOARGS, "Return a shallow copy of a Span."};
+    methods[std::size(set_methods) + 1] = {"to_interval", span_python::to_interval, METH_NOARGS, nullptr};
 
     static PyGetSetDef getset[] = {
         {"segments", span_python::get_segments, nullptr, nullptr, nullptr},

@@ -1,0 +1,198 @@
+#include "interval/algebra.hpp"
+
+#include <cmath>
+#include <cstddef>
+#include <queue>
+
+namespace velnor::interval {
+
+namespace {
+
+// Every point of x lies below every point of y.
+inline bool lies_before(const Segment& x, const Segment& y) noexcept {
+    return x.end < y.start || (x.end == y.start && !(x.right_closed && y.left_closed));
+}
+
+// Every point of `inner` lies in `outer`.
+inline bool lies_within(const Segment& inner, const Segment& outer) noexcept {
+    const bool from = outer.start < inner.start ||
+                      (outer.start == inner.start && (outer.left_closed || !inner.left_closed));
+    const bool to = inner.end < outer.end || (inner.end == outer.end && (outer.right_closed || !inner.right_closed));
+    return from && to;
+}
+
+}  // namespace
+
+Segments unite(const Segments& a, const Segments& b) {
+    Segments out;
+    out.reserve(a.size() + b.size());
+    std::size_t i = 0;
+    std::size_t j = 0;
+    // At a tie in segment order a goes first, as a stable sort of a's list followed by b's would.
+    while (i < a.size() || j < b.size()) {
+        const bool take_a = j == b.size() || (i < a.size() && !precedes(b[j], a[i]));
+        append_merging(out, take_a ? a[i++] : b[j++]);
+    }
+    return out;
+}
+
+void unite_all(Segments& target, std::span<const Segments* const> others) {
+    if (others.empty()) {
+        return;
+    }
+    if (others.size() == 1) {
+        target = unite(target, *others[0]);
+        return;
+    }
+    // k-way merge: a heap of cursors, ordered by segment order and then by list rank (target first), which
+    // yields the order of a stable sort of all lists concatenated.
+    struct Cursor {
+        const Segment* at;
+        const Segment* end;
+        std::size_t rank;
+    };
+    auto later = [](const Cursor& x, const Cursor& y) {
+        return precedes(*y.at, *x.at) || (!precedes(*x.at, *y.at) && x.rank > y.rank);
+    };
+    std::priority_queue<Cursor, std::vector<Cursor>, decltype(later)> heap(later);
+    std::size_t total = target.size();
+    if (!target.empty()) {
+        heap.push({target.data(), target.data() + target.size(), 0});
+    }
+    for (std::size_t rank = 0; rank < others.size(); ++rank) {
+        const Segments& other = *others[rank];
+        total += other.size();
+        if (!other.empty()) {
+            heap.push({other.data(), other.data() + other.size(), rank + 1});
+        }
+    }
+    Segments out;
+    out.reserve(total);
+    while (!heap.empty()) {
+        Cursor cursor = heap.top();
+        heap.pop();
+        append_merging(out, *cursor.at);
+        if (++cursor.at != cursor.end) {
+            heap.push(cursor);
+        }
+    }
+    target = std::move(out);
+}
+
+Segments intersect(const Segments& a_list, const Segments& b_list) {
+    Segments out;
+    std::size_t j = 0;  // the first segment of b_list that can still meet the current a
+    for (const Segment& a : a_list) {
+        for (std::size_t k = j; k < b_list.size(); ++k) {
+            const Segment& b = b_list[k];
+            if (b.start > a.end || (b.start == a.end && !(a.right_closed && b.left_closed))) {
+                break;
+            }
+            // The later start and the earlier end, a's bound where a is the narrower at a tie.
+            const bool a_from = a.start > b.start || (a.start == b.start && !a.left_closed);
+            const bool a_to = b.end > a.end || (b.end == a.end && !a.right_closed);
+            const Segment piece{
+                a_from ? a.left_closed : b.left_closed,
+                a_from ? a.start : b.start,
+                a_to ? a.end : b.end,
+                a_to ? a.right_closed : b.right_closed,
+            };
+            if (piece.start < piece.end || (piece.start == piece.end && piece.left_closed && piece.right_closed)) {
+                out.push_back(piece);
+            }
+            // b may reach into the next segment of a_list.
+            j = k;
+        }
+    }
+    return out;
+}
+
+Segments subtract(const Segments& a_list, const Segments& b_list) {
+    if (b_list.empty()) {
+        return a_list;
+    }
+    Segments out;
+    out.reserve(a_list.size() + 1);
+    std::size_t j = 0;  // the first segment of b_list that can still cut the current a
+    for (const Segment& a : a_list) {
+        // The part of a not yet dealt with starts at `from`, which belongs to it when `closed`.
+        double from = a.start;
+        bool closed = a.left_closed;
+        for (std::size_t k = j; k < b_list.size(); ++k) {
+            const Segment& b = b_list[k];
+            if (b.start > a.end || (b.start == a.end && !(a.right_closed && b.left_closed))) {
+                break;
+            }
+            if (b.start > from || (b.start == from && closed && !b.left_closed)) {
+                out.push_back({closed, from, b.start, !b.left_closed});
+            }
+            if (b.end > from || (b.end == from && closed)) {
+                from = b.end;
+                closed = !b.right_closed;
+            }
+            if (b.end > a.end) {
+                break;  // b also cuts the next segment of a_list: keep the cursor on it
+            }
+            j = k + 1;
+        }
+        if (a.end > from || (a.end == from && closed && a.right_closed)) {
+            out.push_back({closed, from, a.end, a.right_closed});
+        }
+    }
+    return out;
+}
+
+bool is_subset(const Segments& a, const Segments& b) noexcept {
+    // A segment of a, being connected, lies in b only when it lies within one segment of b: the segments
+    // of b are separated by gaps of at least one point.
+    std::size_t j = 0;
+    for (const Segment& piece : a) {
+        while (j < b.size() && lies_before(b[j], piece)) {
+            ++j;
+        }
+        if (j == b.size() || !lies_within(piece, b[j])) {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool is_disjoint(const Segments& a, const Segments& b) noexcept {
+    std::size_t i = 0;
+    std::size_t j = 0;
+    while (i < a.size() && j < b.size()) {
+        if (lies_before(a[i], b[j])) {
+            ++i;
+        } else if (lies_before(b[j], a[i])) {
+            ++j;
+        } else {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool contains(const Segments& a, double x) noexcept {
+    if (std::isnan(x)) {
+        return false;
+    }
+    // The first segment that ends at or after x is the only one that can hold it: a later one starts at
+    // or after that end, and where they meet both ends are open.
+    std::size_t low = 0;
+    std::size_t high = a.size();
+    while (low < high) {
+        const std::size_t middle = low + (high - low) / 2;
+        if (a[middle].end < x) {
+            low = middle + 1;
+        } else {
+            high = middle;
+        }
+    }
+    if (low == a.size()) {
+        return false;
+    }
+    const Segment& s = a[low];
+    return (s.start < x && x < s.end) || (x == s.start && s.left_closed) || (x == s.end && s.right_closed);
+}
+
+}  // namespace velnor::interval

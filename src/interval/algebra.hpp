@@ -1,0 +1,27 @@
+// Set algebra over normalised real segment lists, every open and closed end respected. Every result is
+// normalised, and equal bit for bit (the sign of a zero bound included) to what concatenating, sorting
+// and merging, or the plain sweeps, would give.
+#pragma once
+
+#include "interval/segment.hpp"
+
+#include <span>
+
+namespace velnor::interval {
+
+// a ∪ b, by one linear merge of the two lists in segment order.
+Segments unite(const Segments& a, const Segments& b);
+// target ∪ every list of `others`, merging all lists at once.
+void unite_all(Segments& target, std::span<const Segments* const> others);
+// a ∩ b, one sweep.
+Segments intersect(const Segments& a, const Segments& b);
+// a − b, one sweep.
+Segments subtract(const Segments& a, const Segments& b);
+// Every point of a is in b.
+bool is_subset(const Segments& a, const Segments& b) noexcept;
+// No point is in both.
+bool is_disjoint(const Segments& a, const Segments& b) noexcept;
+// x lies in one of the segments (binary search); NaN lies in none.
+bool contains(const Segments& a, double x) noexcept;
+
+}  // namespace velnor::interval

@@ -1,0 +1,19 @@
+// Text forms of real segment lists.
+#pragma once
+
+#include "interval/segment.hpp"
+
+#include <string>
+
+namespace velnor::interval {
+
+// Appends the shortest decimal digits that read back to `value`, placed positionally (never an exponent):
+// 1, 2.5, 0.0000001, -0, 1180591620717411300000, inf, -inf. NaN never reaches here.
+void append_number(std::string& out, double value);
+
+// "Interval([(True, 0, 1, False), (False, 2, inf, False)])": a constructor call that rebuilds the interval.
+std::string format_repr(const Segments& segments);
+// "[0, 1) ∪ (2, inf)", or "∅" when empty.
+std::string format_str(const Segments& segments);
+
+}  // namespace velnor::interval

@@ -1,0 +1,32 @@
+// The Python class Interval: traits for the boundary layer and the pieces its type object is built from.
+#pragma once
+
+#include "boundary/convert.hpp"
+#include "boundary/instance.hpp"
+#include "interval/algebra.hpp"
+#include "interval/segment.hpp"
+
+namespace velnor {
+
+struct IntervalClass {
+    using Value = interval::Segments;
+    using Point = double;
+    static constexpr const char* name = "Interval";
+    static Point to_point(PyObject* object) { return boundary::to_double(object); }
+    // Returns the one Interval type object of the process, creating it on the first call.
+    static PyTypeObject* type();
+};
+
+namespace interval_python {
+
+// Constructor, `segments` and `copy`.
+PyObject* new_(PyTypeObject* type, PyObject* args, PyObject* kwargs) noexcept;
+PyObject* get_segments(PyObject* self, void*) noexcept;
+PyObject* copy(PyObject* self, PyObject*) noexcept;
+
+// Text forms.
+PyObject* repr(PyObject* self) noexcept;
+PyObject* str(PyObject* self) noexcept;
+
+}  // namespace interval_python
+}  // namespace velnor
