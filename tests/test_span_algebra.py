@@ -152,7 +152,8 @@ def test_update_with_receiver_as_other_is_refused(name, position):
         getattr(s, name)(*others)
     assert str(caught.value) == "Already mutably borrowed"
     assert s.segments == [(1, 3)] and t.segments == [(2, 8)]
-    s.union_update(t)  # every hold was released
+    t.union_update()  # every hold was released: t can be held exclusively again
+    s.union_update(t)
     assert s.segments == [(1, 8)]
 
 
@@ -166,11 +167,13 @@ class Outer:
     ("bad", "type_name"), [([(1, 2)], "list"), (5, "int"), (None, "NoneType"), (Outer.Inner(), "Outer.Inner")]
 )
 def test_non_span_item_has_no_argument_prefix(name, bad, type_name):
-    s = Span([(1, 3)])
+    s, good = Span([(1, 3)]), Span([(0, 9)])
     with pytest.raises(TypeError) as caught:
-        getattr(s, name)(Span([(0, 9)]), bad, 7)
+        getattr(s, name)(good, bad, 7)
     assert str(caught.value) == f"'{type_name}' object cannot be converted to 'Span'"
     assert s.segments == [(1, 3)]
+    good.difference_update(s)  # the item read before the failure is free again
+    assert good.segments == [(0, 0), (4, 9)]
 
 
 @pytest.mark.parametrize("name", VARIADIC)
@@ -200,6 +203,7 @@ def test_tests_bind_and_convert_other(name):
             method(*args, **kwargs)
         assert str(caught.value) == message
     assert method(s) is (name != "isdisjoint")
+    s.union_update()  # free again after every refusal
 
 
 class Reflected:
