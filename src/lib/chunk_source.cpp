@@ -52,37 +52,51 @@ bool is_immutable_throughout(PyTypeObject* type) {
     return immutable;
 }
 
-// Reads the result of an iterator slot: null with no error, or with StopIteration, is the end.
-Ref from_slot(PyObject* result) {
-    if (result != nullptr) {
-        return Ref::steal(result);
-    }
+// After a step returned null: true when that was the source's end (no error, or StopIteration, which is
+// dropped); any other error is raised.
+bool at_end() {
     if (PyErr_Occurred() != nullptr) {
         if (!PyErr_ExceptionMatches(PyExc_StopIteration)) {
             throw_python_error();
         }
         PyErr_Clear();
     }
-    return {};
+    return true;
 }
 
-Ref by_lookup(PyObject* source) {
+// One item as `source.__next__()` gives it: a new reference, or null with the error set.
+PyObject* by_lookup(PyObject* source) {
     Ref method = checked(PyObject_GetAttrString(source, "__next__"));
     Ref no_arguments = checked(PyTuple_New(0));
-    return from_slot(PyObject_Call(method.get(), no_arguments.get(), nullptr));
+    return PyObject_Call(method.get(), no_arguments.get(), nullptr);
+}
+
+// Appends items produced by `step` (new reference, or null with or without an error) until `chunk` holds
+// `limit` items or the source ends; returns true when it ended.
+template <class Step>
+bool collect(OwnedItems& chunk, std::size_t limit, Step step) {
+    while (chunk.size() < limit) {
+        PyObject* item = step();
+        if (item == nullptr) {
+            return at_end();
+        }
+        chunk.push(Ref::steal(item));
+    }
+    return false;
 }
 
 }  // namespace
 
 SourceReader::SourceReader(PyObject* source) {
+    // A class without `__next__` still has an iterator slot (one that raises TypeError); PyIter_Check
+    // tells it apart from a real one.
     PyTypeObject* type = Py_TYPE(source);
-    iternextfunc slot = iterator_slot(type);
-    if (slot == nullptr || !uses_generic_lookup(type) || has_instance_dict(type)) {
+    if (!PyIter_Check(source) || !uses_generic_lookup(type) || has_instance_dict(type)) {
         return;
     }
     if (is_immutable_throughout(type)) {
         path_ = Path::fixed_slot;
-        slot_ = slot;
+        slot_ = iterator_slot(type);
         return;
     }
     // A class can gain `__getattr__`, lose or replace `__next__`, and the source can be given another class.
@@ -90,23 +104,21 @@ SourceReader::SourceReader(PyObject* source) {
     type_ = Ref::borrow(reinterpret_cast<PyObject*>(type));
 }
 
-Ref SourceReader::next(PyObject* source) const {
+bool SourceReader::read(PyObject* source, OwnedItems& chunk, std::size_t limit) const {
     switch (path_) {
     case Path::fixed_slot:
-        return from_slot(slot_(source));
-    case Path::checked_slot: {
-        auto* type = reinterpret_cast<PyTypeObject*>(type_.get());
-        if (Py_TYPE(source) == type && uses_generic_lookup(type)) {
-            if (iternextfunc slot = iterator_slot(type)) {
-                return from_slot(slot(source));
+        return collect(chunk, limit, [source, slot = slot_] { return slot(source); });
+    case Path::checked_slot:
+        return collect(chunk, limit, [source, type = reinterpret_cast<PyTypeObject*>(type_.get())] {
+            if (Py_TYPE(source) == type && uses_generic_lookup(type) && PyIter_Check(source)) {
+                return iterator_slot(type)(source);
             }
-        }
-        return by_lookup(source);
-    }
+            return by_lookup(source);
+        });
     case Path::lookup:
         break;
     }
-    return by_lookup(source);
+    return collect(chunk, limit, [source] { return by_lookup(source); });
 }
 
 }  // namespace velnor::chunks

@@ -1,7 +1,9 @@
 // Reading one item at a time from a chunk iterator's source.
 #pragma once
 
-#include "boundary/ref.hpp"
+#include "lib/owned_items.hpp"
+
+#include <cstddef>
 
 namespace velnor::chunks {
 
@@ -12,15 +14,16 @@ namespace velnor::chunks {
 // lookup and its instances carry no `__dict__`; the type's iterator slot then dispatches to that very
 // attribute (a built-in slot, or the interpreter's stub that calls a Python-level `__next__`). Every other
 // source (a custom `__getattr__` or `__getattribute__`, an instance dictionary that may shadow the method,
-// no iterator slot at all) looks `__next__` up afresh for every item.
+// no `__next__` at all) looks `__next__` up afresh for every item.
 class SourceReader {
 public:
     // Decides, from the source's type, how items are read.
     explicit SourceReader(PyObject* source);
 
-    // Returns the next item, or an empty handle once the source signals its end (StopIteration or a
-    // subclass, which is dropped). Any other error is raised.
-    boundary::Ref next(PyObject* source) const;
+    // Appends items of `source` to `chunk` until it holds `limit` items or the source signals its end
+    // (StopIteration or a subclass, which is dropped); returns true when the source ended. Any other error
+    // is raised, leaving the items read so far in `chunk`.
+    bool read(PyObject* source, OwnedItems& chunk, std::size_t limit) const;
 
 private:
     enum class Path : unsigned char {

@@ -15,10 +15,6 @@ using namespace boundary;
 
 namespace {
 
-// Room for the first items of a chunk; the buffer grows from there, never from `chunk_size`, so a huge
-// `chunk_size` costs nothing before items arrive.
-constexpr std::size_t first_capacity = 4;
-
 Ref call_no_arguments(PyObject* object, const char* method_name) {
     Ref method = checked(PyObject_GetAttrString(object, method_name));
     Ref no_arguments = checked(PyTuple_New(0));
@@ -51,24 +47,14 @@ Ref iter_self(PyObject* self) {
 // Releases the items still in the buffer (all of them when collecting failed) and keeps its storage.
 class DiscardOnExit {
 public:
-    explicit DiscardOnExit(std::vector<Ref>& buffer) noexcept : buffer_(buffer) {}
+    explicit DiscardOnExit(chunks::OwnedItems& buffer) noexcept : buffer_(buffer) {}
     DiscardOnExit(const DiscardOnExit&) = delete;
     DiscardOnExit& operator=(const DiscardOnExit&) = delete;
-    ~DiscardOnExit() { buffer_.clear(); }
+    ~DiscardOnExit() { buffer_.discard(); }
 
 private:
-    std::vector<Ref>& buffer_;
+    chunks::OwnedItems& buffer_;
 };
-
-// Moves the collected items into a new list of exactly their number.
-Ref hand_over(std::vector<Ref>& buffer) {
-    Ref list = checked(PyList_New(static_cast<Py_ssize_t>(buffer.size())));
-    Py_ssize_t index = 0;
-    for (Ref& item : buffer) {
-        PyList_SetItem(list.get(), index++, item.release());  // cannot fail on a fresh list
-    }
-    return list;
-}
 
 // An empty result with no error set tells the interpreter that the iteration has ended.
 Ref next_chunk(PyObject* self) {
@@ -77,23 +63,14 @@ Ref next_chunk(PyObject* self) {
     if (state.exhausted) {
         return {};
     }
-    std::vector<Ref>& chunk = state.buffer;
+    chunks::OwnedItems& chunk = state.buffer;
     const DiscardOnExit discard(chunk);
-    if (chunk.capacity() == 0) {
-        chunk.reserve(first_capacity);
-    }
-    while (chunk.size() < state.chunk_size) {
-        Ref item = state.reader.next(state.source.get());  // an error discards the partial chunk
-        if (!item) {
-            state.exhausted = true;
-            break;
-        }
-        chunk.push_back(std::move(item));
-    }
+    // An error from the source leaves `exhausted` unset and the partial chunk to be discarded.
+    state.exhausted = state.reader.read(state.source.get(), chunk, state.chunk_size);
     if (chunk.empty()) {
         return {};
     }
-    return hand_over(chunk);
+    return chunk.take_list();
 }
 
 template <class Function>

@@ -5,7 +5,6 @@
 #include "lib/chunk_source.hpp"
 
 #include <cstddef>
-#include <vector>
 
 namespace velnor {
 
@@ -18,7 +17,7 @@ struct State {
     bool exhausted;          // the source signalled its end; never cleared
     SourceReader reader;     // how items are read from `source`, decided once
     // Items of the chunk being collected; kept between calls so that its storage is reused.
-    std::vector<boundary::Ref> buffer;
+    OwnedItems buffer;
 };
 
 }  // namespace chunks
