@@ -19,7 +19,8 @@ iternextfunc iterator_slot(PyTypeObject* type) noexcept {
 // Reads the attribute `name` of a class through the descriptor that `type` itself defines: a metaclass can
 // shadow attributes such as `__dictoffset__` or `__mro__` with any value, but not these descriptors.
 Ref true_class_attribute(PyTypeObject* type, const char* name) {
-    Ref type_attributes = checked(PyObject_GetAttrString(reinterpret_cast<PyObject*>(&PyType_Type), "__dict__"));
+    auto* type_type = reinterpret_cast<PyObject*>(&PyType_Type);
+    Ref type_attributes = checked(PyObject_GetAttrString(type_type, "__dict__"));
     Ref descriptor = checked(PyMapping_GetItemString(type_attributes.get(), name));
     return checked(PyObject_CallMethod(descriptor.get(), "__get__", "O", reinterpret_cast<PyObject*>(type)));
 }
