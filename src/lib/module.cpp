@@ -1,6 +1,7 @@
 // The module's entry point: creates the module object and registers every name in a fixed order.
 #include "boundary/trampoline.hpp"
 #include "interval/interval_class.hpp"
+#include "lib/chunks_iter.hpp"
 #include "lib/registration.hpp"
 #include "span/span_class.hpp"
 
@@ -25,6 +26,8 @@ void register_names(PyObject* module) {
     using namespace registration;
     add_class(module, IntervalClass::type());
     add_class(module, SpanClass::type());
+    add_class(module, ChunksIterClass::type());
+    register_iter_chunk(module);
     add(module, "__version__", boundary::checked(PyUnicode_FromString("0.3.0-beta6")));
 }
 

@@ -1,0 +1,352 @@
+"""Every kind of source is read exactly as `source.__next__()` looked up afresh for each item would read it.
+
+Some sources are stepped through their type's iterator slot, others by an attribute lookup per item; the
+reference below always does the lookup, and each test compares what both report, step by step.
+"""
+
+import itertools
+
+from hypothesis import given, settings
+from hypothesis import strategies as st
+
+from velnor_lib import iter_chunk
+
+END = "end"
+
+
+class ReferenceChunks:
+    """Plain-Python chunking: `__iter__` and `__next__` looked up on the objects for every call."""
+
+    def __init__(self, iterable, size):
+        self.source = getattr(iterable, "__iter__")()
+        self.size = size
+        self.exhausted = False
+
+    def __iter__(self):
+        return self
+
+    def __next__(self):
+        if self.exhausted:
+            raise StopIteration
+        chunk = []
+        while len(chunk) < self.size:
+            try:
+                item = getattr(self.source, "__next__")()
+            except StopIteration:
+                self.exhausted = True
+                break
+            chunk.append(item)
+        if not chunk:
+            raise StopIteration
+        return chunk
+
+
+def observe(chunks, steps):
+    """What `steps` calls of next() report: chunks, errors (type and args) and ends."""
+    seen = []
+    for _ in range(steps):
+        try:
+            seen.append(next(chunks))
+        except StopIteration:
+            seen.append(END)
+        except Exception as error:  # noqa: BLE001 - errors are observations here
+            seen.append((type(error), error.args))
+    return seen
+
+
+def islice_chunks(iterable, size):
+    iterator = iter(iterable)
+    return list(iter(lambda: list(itertools.islice(iterator, size)), []))
+
+
+# --- sources that replay a script: items, and exceptions to raise in their place ---------------------
+
+
+class Boom(Exception):
+    pass
+
+
+class Stop(StopIteration):
+    pass
+
+
+def play(script, position):
+    entry = script[position]
+    if isinstance(entry, BaseException):
+        raise entry
+    return entry
+
+
+class SlotsScript:
+    """No `__dict__`: stepped through the class's iterator slot, which calls `__next__`."""
+
+    __slots__ = ("script", "at")
+
+    def __init__(self, script):
+        self.script, self.at = script, 0
+
+    def __iter__(self):
+        return self
+
+    def __next__(self):
+        if self.at == len(self.script):
+            raise StopIteration
+        self.at += 1
+        return play(self.script, self.at - 1)
+
+
+class DictScript(SlotsScript.__base__):
+    """Has a `__dict__`: `__next__` is looked up for every item."""
+
+    def __init__(self, script):
+        self.script, self.at = script, 0
+
+    __iter__ = SlotsScript.__iter__
+    __next__ = SlotsScript.__next__
+
+
+class InstanceNext:
+    """`__next__` set on the instance shadows the class's method, which must never run."""
+
+    def __init__(self, script):
+        inner = SlotsScript(script)
+        self.__next__ = inner.__next__
+
+    def __iter__(self):
+        return self
+
+    def __next__(self):
+        raise AssertionError("the class's __next__ ran instead of the instance's")
+
+
+class GetattrScript(SlotsScript):
+    """A custom `__getattribute__`: its answer for `__next__` counts, not the class's method."""
+
+    __slots__ = ()
+
+    def __getattribute__(self, name):
+        if name == "__next__":
+            return lambda: "patched"
+        return object.__getattribute__(self, name)
+
+
+def generator_source(script):
+    for position in range(len(script)):
+        yield play(script, position)
+
+
+SOURCE_KINDS = {
+    "slots": SlotsScript,
+    "dict": DictScript,
+    "instance_next": InstanceNext,
+    "generator": generator_source,
+    "getattribute": GetattrScript,
+}
+
+items = st.one_of(st.none(), st.integers(-5, 5), st.text(max_size=2))
+scripts = st.lists(
+    st.one_of(items, items, items, st.builds(Boom, st.integers(0, 9)), st.builds(Stop, st.integers(0, 9))),
+    max_size=30,
+)
+
+
+@settings(max_examples=300, deadline=None)
+@given(scripts, st.integers(1, 7), st.sampled_from(sorted(SOURCE_KINDS)))
+def test_scripted_sources_match_the_reference(script, size, kind):
+    make = SOURCE_KINDS[kind]
+    ours = observe(iter_chunk(make(script), size), len(script) + 3)
+    reference = observe(ReferenceChunks(make(script), size), len(script) + 3)
+    assert ours == reference
+
+
+@settings(max_examples=300, deadline=None)
+@given(st.lists(items, max_size=40), st.integers(1, 12))
+def test_plain_sources_match_islice(values, size):
+    expected = islice_chunks(values, size)
+    sources = [
+        values,
+        tuple(values),
+        iter(values),
+        (value for value in values),
+        SlotsScript(values),
+        DictScript(values),
+        InstanceNext(values),
+    ]
+    for source in sources:
+        assert list(iter_chunk(source, size)) == expected
+
+
+@given(st.text(max_size=20), st.integers(1, 5))
+def test_strings_match_islice(text, size):
+    assert list(iter_chunk(text, size)) == islice_chunks(text, size)
+
+
+# --- sources whose class changes while they are read ------------------------------------------------
+# Each scenario builds fresh classes, so it can run once against each implementation.
+
+
+def fresh_slots_class():
+    class Counter:
+        __slots__ = ("n",)
+
+        def __init__(self):
+            self.n = 0
+
+        def __iter__(self):
+            return self
+
+        def __next__(self):
+            self.n += 1
+            return self.n
+
+    return Counter
+
+
+def replaced_next(make_chunks):
+    counter_class = fresh_slots_class()
+    chunks = make_chunks(counter_class(), 2)
+    first = next(chunks)
+    counter_class.__next__ = lambda self: "new"
+    return [first, next(chunks)]
+
+
+def replaced_next_mid_chunk(make_chunks):
+    counter_class = fresh_slots_class()
+    original = counter_class.__next__
+
+    def switching(self):
+        counter_class.__next__ = lambda self: -1  # later items of this very chunk use the new method
+        return original(self)
+
+    counter_class.__next__ = switching
+    return observe(make_chunks(counter_class(), 4), 2)
+
+
+def deleted_next(make_chunks):
+    counter_class = fresh_slots_class()
+    chunks = make_chunks(counter_class(), 2)
+    first = next(chunks)
+    del counter_class.__next__
+    return [first] + observe(chunks, 2)
+
+
+def added_getattr_hook(make_chunks):
+    counter_class = fresh_slots_class()
+    chunks = make_chunks(counter_class(), 2)
+    first = next(chunks)
+
+    def getattribute(self, name):
+        if name == "__next__":
+            return lambda: "hooked"
+        return object.__getattribute__(self, name)
+
+    counter_class.__getattribute__ = getattribute
+    return [first, next(chunks)]
+
+
+def base_class_changed(make_chunks):
+    counter_class = fresh_slots_class()
+    derived = type("Derived", (counter_class,), {"__slots__": ()})
+    chunks = make_chunks(derived(), 2)
+    first = next(chunks)
+    counter_class.__next__ = lambda self: "from base"
+    return [first, next(chunks)]
+
+
+def class_reassigned(make_chunks):
+    counter_class = fresh_slots_class()
+
+    class Other(counter_class):
+        __slots__ = ()
+
+    class Sibling(counter_class):
+        __slots__ = ()
+
+        def __next__(self):
+            return "sibling"
+
+    source = Other()
+    chunks = make_chunks(source, 2)
+    first = next(chunks)
+    source.__class__ = Sibling
+    return [first, next(chunks)]
+
+
+def subclass_of_builtin_iterator(make_chunks):
+    class Count(itertools.count):
+        __slots__ = ()
+
+    chunks = make_chunks(Count(5), 2)
+    first = next(chunks)
+    Count.__next__ = lambda self: "override"
+    return [first, next(chunks)]
+
+
+def metaclass_hides_the_instance_dict(make_chunks):
+    class Lying(type):
+        __dictoffset__ = 0  # shadows the real offset when read as an attribute of the class
+
+    class Counter(metaclass=Lying):
+        def __init__(self):
+            self.n = 0
+
+        def __iter__(self):
+            return self
+
+        def __next__(self):
+            self.n += 1
+            return self.n
+
+    assert Counter.__dictoffset__ == 0
+    source = Counter()
+    source.__next__ = lambda: "instance"
+    return observe(make_chunks(source, 2), 2)
+
+
+def abc_iterator(make_chunks):
+    import collections.abc
+
+    class Counter(collections.abc.Iterator):
+        __slots__ = ("n",)
+
+        def __init__(self):
+            self.n = 0
+
+        def __next__(self):
+            self.n += 1
+            if self.n > 3:
+                raise StopIteration
+            return self.n
+
+    return observe(make_chunks(Counter(), 2), 3)
+
+
+SCENARIOS = [
+    replaced_next,
+    replaced_next_mid_chunk,
+    deleted_next,
+    added_getattr_hook,
+    base_class_changed,
+    class_reassigned,
+    subclass_of_builtin_iterator,
+    metaclass_hides_the_instance_dict,
+    abc_iterator,
+]
+
+
+def test_changing_classes_match_the_reference():
+    for scenario in SCENARIOS:
+        assert scenario(iter_chunk) == scenario(ReferenceChunks), scenario.__name__
+
+
+def test_scenarios_see_the_change():
+    """Guards the scenarios themselves: each change is visible in what the reference reports."""
+    assert replaced_next(ReferenceChunks) == [[1, 2], ["new", "new"]]
+    assert replaced_next_mid_chunk(ReferenceChunks) == [[1, -1, -1, -1], [-1, -1, -1, -1]]
+    assert deleted_next(ReferenceChunks)[1][0] is AttributeError
+    assert added_getattr_hook(ReferenceChunks) == [[1, 2], ["hooked", "hooked"]]
+    assert base_class_changed(ReferenceChunks) == [[1, 2], ["from base", "from base"]]
+    assert class_reassigned(ReferenceChunks) == [[1, 2], ["sibling", "sibling"]]
+    assert subclass_of_builtin_iterator(ReferenceChunks) == [[5, 6], ["override", "override"]]
+    assert metaclass_hides_the_instance_dict(ReferenceChunks) == [["instance", "instance"]] * 2
+    assert abc_iterator(ReferenceChunks) == [[1, 2], [3], END]
