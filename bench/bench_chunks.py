@@ -37,11 +37,32 @@ def contenders():
     return found
 
 
-def seconds(function, n, k):
+def seconds(function, n, k, loops=1):
     # CPU time of this process: other load on a shared machine disturbs it less than wall time.
     start = time.process_time()
-    function(n, k)
-    return time.process_time() - start
+    for _ in range(loops):
+        function(n, k)
+    return (time.process_time() - start) / loops
+
+
+def run(quick):
+    """Rows {group, operation, size, ours_s, peer, peer_s, note}: the time to chunk range(N) for N from 10**3
+    to 10**6, for each chunk size; bench/report.py collects these."""
+    runs = contenders()
+    repeat = 3 if quick else 7
+    rows = []
+    for k in SIZES:
+        for n in (10**3, 10**4, 10**5, 10**6):
+            loops = max(1, 10**5 // n)  # small inputs: time several calls at once, well above the clock's grain
+            times = {name: [] for name in runs}
+            for _ in range(repeat):
+                for name, function in runs.items():
+                    times[name].append(seconds(function, n, k, loops))
+            ours = statistics.median(times["iter_chunk"])
+            rows.extend({"group": "chunks", "operation": f"k = {k}", "size": n, "ours_s": ours, "peer": name,
+                         "peer_s": statistics.median(values), "note": ""}
+                        for name, values in times.items() if name != "iter_chunk")
+    return rows
 
 
 def main():

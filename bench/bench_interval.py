@@ -83,31 +83,48 @@ def format_time(seconds):
     return f"{seconds / 1e-9:8.1f} ns"
 
 
+def figures(sizes, rng, ours_budget=OURS_BUDGET, portion_budget=PORTION_BUDGET):
+    """Yields a row {group, operation, size, ours_s, peer, peer_s, note} per operation and size, as measured;
+    peer_s is None where portion is skipped."""
+    skipped = set()
+    for n in sizes:
+        for name, ours, theirs in cases(n, rng):
+            our_time, _ = measure(ours, ours_budget)
+            their_time, note = None, ""
+            if name in skipped:
+                note = f"portion over {MAX_SINGLE:.0f} s per call at a smaller size"
+            else:
+                their_time, repeats = measure(theirs, portion_budget)
+                if repeats == 1:
+                    skipped.add(name)
+                    note = "portion run once (slow)"
+            yield {"group": "Interval", "operation": name, "size": n, "ours_s": our_time, "peer": "portion",
+                   "peer_s": their_time, "note": note}
+
+
+def run(quick):
+    """All rows over sizes that make a curve: bench/report.py collects these."""
+    if quick:
+        return list(figures([10, 10**2, 10**3, 10**4], random.Random(1), 0.05, 0.5))
+    return list(figures([10, 10**2, 10**3, 10**4, 10**5], random.Random(1)))
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--sizes", type=int, nargs="+", default=[10, 10**3, 10**5])
     parser.add_argument("--seed", type=int, default=1)
     options = parser.parse_args()
-    rng = random.Random(options.seed)
-    skipped = set()
     ratios = {}
     print(f"{'operation':<10} {'n':>7} {'velnor_lib':>12} {'portion':>12} {'ratio':>9}  notes")
-    for n in options.sizes:
-        for name, ours, theirs in cases(n, rng):
-            our_time, _ = measure(ours, OURS_BUDGET)
-            note = ""
-            if name in skipped:
-                their_text, ratio_text = "skipped", ""
-                note = f"portion over {MAX_SINGLE:.0f} s per call at a smaller size"
-            else:
-                their_time, repeats = measure(theirs, PORTION_BUDGET)
-                if repeats == 1:
-                    skipped.add(name)
-                    note = "portion run once (slow)"
-                ratios[name, n] = their_time / our_time
-                their_text, ratio_text = format_time(their_time), f"{ratios[name, n]:8.0f}x"
-            print(f"{name:<10} {n:>7} {format_time(our_time):>12} {their_text:>12} {ratio_text:>9}  {note}")
-            sys.stdout.flush()
+    for row in figures(options.sizes, random.Random(options.seed)):
+        name, n, our_time, their_time = row["operation"], row["size"], row["ours_s"], row["peer_s"]
+        if their_time is None:
+            their_text, ratio_text = "skipped", ""
+        else:
+            ratios[name, n] = their_time / our_time
+            their_text, ratio_text = format_time(their_time), f"{ratios[name, n]:8.0f}x"
+        print(f"{name:<10} {n:>7} {format_time(our_time):>12} {their_text:>12} {ratio_text:>9}  {row['note']}")
+        sys.stdout.flush()
     if any(n == 10**3 for n in options.sizes):
         print("\naims at 10**3 segments (portion time / velnor_lib time):")
         for name, aim in AIMS.items():

@@ -64,18 +64,25 @@ def human(seconds):
 class Table:
     def __init__(self):
         self.rows = []
+        self.records = []  # the same figures for bench/report.py, in seconds
         self.measured = {}  # (operation, peer) -> (n, seconds): to predict the next size
+
+    def record(self, operation, n, span_seconds, peer, peer_seconds, note):
+        self.records.append({"group": "Span", "operation": operation, "size": n, "ours_s": span_seconds,
+                             "peer": peer, "peer_s": peer_seconds, "note": note})
 
     def add(self, operation, n, span_seconds, peer, peer_seconds, aim, note=""):
         """`aim` is None or (least speed-up, how the aim reads)."""
         speedup = peer_seconds / span_seconds
         shown = f"{speedup:,.0f}x" if speedup >= 100 else f"{speedup:.3g}x"
         verdict = "" if aim is None else ("ok" if speedup >= aim[0] else "MISS")
+        self.record(operation, n, span_seconds, peer, peer_seconds, note)
         aim_text = "" if aim is None else aim[1]
         self.rows.append((operation, f"{n:,}", human(span_seconds), peer, human(peer_seconds), shown, aim_text,
                           verdict, note))
 
     def skip(self, operation, n, span_seconds, peer, predicted):
+        self.record(operation, n, span_seconds, peer, None, f"skipped, ~{human(predicted)} predicted")
         self.rows.append(
             (operation, f"{n:,}", human(span_seconds), peer, f"~{human(predicted)}", "-", "", "", "skipped")
         )
@@ -216,6 +223,21 @@ def bench_operations(table, settings, sizes, rng):
         compare(table, settings, "a.segments", n, "a.segments",
                 {"zip floor": "list(zip(range(lo, lo + n), range(hi, hi + n)))", "portion": "P.to_data(pa)"},
                 namespace, {"zip floor": within(1.3)})
+
+
+def run(quick):
+    """Every figure as a row {group, operation, size, ours_s, peer, peer_s, note}, over sizes that make a
+    curve: bench/report.py collects these."""
+    rng = random.Random(20240601)
+    if quick:
+        settings, construction_sizes, operation_sizes = (0.03, 3), [10**3, 10**4, 10**5], [10, 10**2, 10**3, 10**4]
+    else:
+        settings = (0.2, 5)
+        construction_sizes, operation_sizes = [10**3, 10**4, 10**5, 10**6], [10, 10**2, 10**3, 10**4, 10**5]
+    table = Table()
+    bench_construction(table, settings, construction_sizes, rng)
+    bench_operations(table, settings, operation_sizes, rng)
+    return table.records
 
 
 def main():

@@ -1,0 +1,252 @@
+"""Every benchmark of bench/ against its peers: one table of medians and ratios, and one chart.
+
+    pip install '.[bench]'
+    python bench/report.py            # full sizes, several minutes
+    python bench/report.py --quick    # smaller sizes and fewer repeats, a few minutes
+
+Each bench/bench_*.py module offers `run(quick)`, which returns rows {group, operation, size, ours_s, peer,
+peer_s, note} (times in seconds per call, medians of repeats; peer_s is None where a slow peer was skipped).
+This script runs them all in one process, prints every row, and writes to bench/results/:
+
+- report.md: the machine, the interpreter and a markdown table with the largest size measured per operation;
+- rows.json: every row;
+- chart.png: time per call against input size, log-log, for the main operations next to their peers.
+
+"peer / ours" is the peer's time divided by ours: above 1 velnor_lib is faster. Figures from a machine whose CPU
+is shared with other work are noisy; compare ratios within one run.
+"""
+
+import argparse
+import datetime
+import importlib
+import json
+import os
+import pathlib
+import platform
+import sys
+import time
+
+BENCH = pathlib.Path(__file__).resolve().parent
+RESULTS = BENCH / "results"
+
+# The chart: one row of panels per group, one panel per operation. (group, operation as the module names it,
+# panel title); x-axis label per group.
+PANELS = {
+    "Span": [("a | b", "a | b"), ("a & b", "a & b"), ("a - b", "a - b"), ("a.issubset(a | b)", "subset"),
+             ("x in a", "x in a")],
+    "Interval": [("|", "a | b"), ("&", "a & b"), ("-", "a - b"), ("subset", "subset"), ("in", "x in a")],
+    "text": [("match_indices, ascii rare", "match_indices, ASCII"),
+             ("match_indices, mixed frequent", "match_indices, mixed"),
+             ("match_utf16_indices, mixed frequent", "match_utf16_indices, mixed"),
+             ("match_byte_indices, mixed frequent", "match_byte_indices, mixed"),
+             ("rmatch_indices, mixed frequent", "rmatch_indices, mixed")],
+    "chunks": [("k = 1", "iter_chunk, k = 1"), ("k = 16", "iter_chunk, k = 16"),
+               ("k = 1024", "iter_chunk, k = 1024")],
+}
+X_LABELS = {
+    "Span": "segments per operand",
+    "Interval": "segments per operand",
+    "text": "text size (UTF-8 bytes)",
+    "chunks": "items in the source",
+}
+Y_LABELS = {"chunks": "time to chunk the whole source"}
+GROUP_TITLES = {"Span": "Span", "Interval": "Interval", "text": "text search", "chunks": "chunked iteration"}
+
+
+ORDER = ["bench_span", "bench_interval", "bench_text", "bench_chunks"]  # as the module registers its names
+
+
+def bench_modules():
+    """The bench_*.py modules of this folder that offer run(quick): the known ones first, then any other."""
+    sys.path.insert(0, str(BENCH))
+    found = []
+    paths = BENCH.glob("bench_*.py")
+    for path in sorted(paths, key=lambda path: (ORDER.index(path.stem) if path.stem in ORDER else len(ORDER),
+                                                path.stem)):
+        module = importlib.import_module(path.stem)
+        if callable(getattr(module, "run", None)):
+            found.append(module)
+    return found
+
+
+def human(seconds):
+    if seconds is None:
+        return "-"
+    for unit, scale in (("s", 1.0), ("ms", 1e-3), ("µs", 1e-6)):
+        if seconds >= scale:
+            return f"{seconds / scale:.3g} {unit}"
+    return f"{seconds / 1e-9:.3g} ns"
+
+
+def ratio(row):
+    if row["peer_s"] is None:
+        return "-"
+    value = row["peer_s"] / row["ours_s"]
+    return f"{value:,.0f}x" if value >= 100 else f"{value:.3g}x"
+
+
+def size_text(row):
+    if row["group"] == "text":
+        return f"{row['size'] / 2**20:g} MiB" if row["size"] >= 2**20 else f"{row['size'] / 2**10:g} KiB"
+    return f"{row['size']:,}"
+
+
+def cells(row):
+    return [row["group"], row["operation"], size_text(row), human(row["ours_s"]), row["peer"],
+            human(row["peer_s"]), ratio(row), row["note"]]
+
+
+HEADER = ["group", "operation", "n", "velnor_lib", "peer", "peer time", "peer / ours", "note"]
+
+
+def print_table(rows):
+    lines = [HEADER, *(cells(row) for row in rows)]
+    widths = [max(len(line[i]) for line in lines) for i in range(len(HEADER))]
+    for k, line in enumerate(lines):
+        print("  ".join(cell.ljust(width) for cell, width in zip(line, widths)).rstrip())
+        if k == 0:
+            print("  ".join("-" * width for width in widths))
+
+
+def largest_sizes(rows):
+    """For each (group, operation, peer), the row of the largest size at which the peer was measured."""
+    chosen = {}
+    for row in rows:
+        if row["peer_s"] is None:
+            continue
+        key = (row["group"], row["operation"], row["peer"])
+        if key not in chosen or row["size"] > chosen[key]["size"]:
+            chosen[key] = row
+    return list(chosen.values())
+
+
+def machine():
+    model = platform.processor() or platform.machine()
+    try:
+        with open("/proc/cpuinfo", encoding="utf-8") as info:
+            model = next(line.split(":", 1)[1].strip() for line in info if line.startswith("model name"))
+    except (OSError, StopIteration):
+        pass
+    system = platform.system()
+    try:
+        system = platform.freedesktop_os_release()["PRETTY_NAME"]
+    except (OSError, AttributeError, KeyError):
+        pass
+    return f"{model}, {os.cpu_count()} cores, {system}"
+
+
+def interpreter():
+    import velnor_lib
+
+    return f"{platform.python_implementation()} {platform.python_version()}, velnor_lib {velnor_lib.__version__}"
+
+
+def markdown(rows, quick, seconds):
+    lines = [
+        f"Machine: {machine()}. Interpreter: {interpreter()}. "
+        f"Run: `python bench/report.py{' --quick' if quick else ''}` on {datetime.date.today().isoformat()}, "
+        f"{seconds / 60:.1f} minutes. Each row shows the largest size measured for that operation and peer.",
+        "",
+        "| " + " | ".join(HEADER[:-1]) + " |",
+        "|" + "|".join(["---"] * 3 + ["--:", "---", "--:", "--:"]) + "|",
+    ]
+    lines += ["| " + " | ".join(cell.replace("|", "\\|") for cell in cells(row)[:-1]) + " |"
+              for row in largest_sizes(rows)]
+    return "\n".join(lines) + "\n"
+
+
+def count_text(value):
+    for suffix, scale in (("M", 10**6), ("k", 10**3)):
+        if value >= scale:
+            return f"{value / scale:g}{suffix}"
+    return f"{value:g}"
+
+
+def bytes_text(value):
+    for suffix, scale in (("MiB", 2**20), ("KiB", 2**10)):
+        if value >= scale:
+            return f"{value / scale:g} {suffix}"
+    return f"{value:g} B"
+
+
+def chart(rows, path):
+    import matplotlib
+
+    matplotlib.use("Agg")
+    import matplotlib.pyplot as plt
+    from matplotlib.ticker import FixedLocator, FuncFormatter, LogLocator, NullFormatter
+
+    groups = [group for group in PANELS if any(row["group"] == group for row in rows)]
+    columns = max(len(PANELS[group]) for group in groups)
+    figure, axes = plt.subplots(len(groups), columns, figsize=(3.3 * columns, 2.9 * len(groups)), squeeze=False)
+    colours = {}
+    palette = ["#d95f02", "#1b9e77", "#7570b3", "#e7298a", "#66a61e", "#e6ab02", "#a6761d"]
+    handles = {}
+    for line, group in enumerate(groups):
+        for column in range(columns):
+            ax = axes[line][column]
+            if column >= len(PANELS[group]):
+                ax.set_visible(False)
+                continue
+            operation, title = PANELS[group][column]
+            chosen = [row for row in rows if row["group"] == group and row["operation"] == operation]
+            ax.set_title(f"{GROUP_TITLES[group]}: {title}", fontsize=9)
+            ax.set_xscale("log")
+            ax.set_yscale("log")
+            ax.grid(True, which="major", linewidth=0.4, alpha=0.5)
+            ax.tick_params(labelsize=7)
+            ax.set_xlabel(X_LABELS[group], fontsize=8)
+            if column == 0:
+                ax.set_ylabel(Y_LABELS.get(group, "time per call"), fontsize=8)
+            ax.yaxis.set_major_locator(LogLocator(base=10))
+            ax.yaxis.set_major_formatter(FuncFormatter(lambda value, _: human(value)))
+            ax.yaxis.set_minor_formatter(NullFormatter())
+            if not chosen:
+                continue
+            sizes = sorted({row["size"] for row in chosen})
+            ax.xaxis.set_major_locator(FixedLocator(sizes))
+            ax.xaxis.set_major_formatter(FuncFormatter(
+                lambda value, _, text=bytes_text if group == "text" else count_text: text(value)))
+            ax.xaxis.set_minor_formatter(NullFormatter())
+            ours = sorted({(row["size"], row["ours_s"]) for row in chosen})
+            (handles["velnor_lib"],) = ax.plot(*zip(*ours), color="black", linewidth=2, marker="o", markersize=3)
+            for peer in dict.fromkeys(row["peer"] for row in chosen):
+                points = sorted((row["size"], row["peer_s"]) for row in chosen
+                                if row["peer"] == peer and row["peer_s"] is not None)
+                if not points:
+                    continue
+                colour = colours.setdefault(peer, palette[len(colours) % len(palette)])
+                (handles[peer],) = ax.plot(*zip(*points), color=colour, linestyle="--", marker="s", markersize=3)
+    figure.legend(handles.values(), handles.keys(), loc="lower center", ncol=min(len(handles), 8), fontsize=9,
+                  frameon=False)
+    figure.suptitle("velnor_lib against its peers: median time per call (lower is faster)", fontsize=11)
+    figure.tight_layout(rect=(0, 0.04, 1, 0.97))
+    figure.savefig(path, dpi=80)
+    plt.close(figure)
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--quick", action="store_true", help="smaller sizes and fewer repeats")
+    parser.add_argument("--only", nargs="+", metavar="MODULE", help="run only these modules, e.g. bench_span")
+    options = parser.parse_args()
+    started = time.perf_counter()
+    rows = []
+    for module in bench_modules():
+        if options.only and module.__name__ not in options.only:
+            continue
+        print(f"running {module.__name__}{' --quick' if options.quick else ''} ...", file=sys.stderr, flush=True)
+        rows += module.run(options.quick)
+    seconds = time.perf_counter() - started
+    print(f"{machine()}; {interpreter()}\n")
+    print_table(rows)
+    RESULTS.mkdir(exist_ok=True)
+    (RESULTS / "rows.json").write_text(json.dumps(rows, indent=1) + "\n", encoding="utf-8")
+    (RESULTS / "report.md").write_text(markdown(rows, options.quick, seconds), encoding="utf-8")
+    chart(rows, RESULTS / "chart.png")
+    print(f"\nwrote {RESULTS / 'report.md'}, rows.json and chart.png in {seconds:.0f} s of benchmarks")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
