@@ -1,6 +1,7 @@
 // The module's entry point: creates the module object and registers every name in a fixed order.
 #include "boundary/trampoline.hpp"
 #include "lib/registration.hpp"
+#include "lib/text_functions.hpp"
 #include "span/span_class.hpp"
 
 namespace velnor {
@@ -22,6 +23,7 @@ PyModuleDef module_definition = {
 // Registration order is also the order of `__all__`.
 void register_names(PyObject* module) {
     using namespace registration;
+    register_text_functions(module);
     add_class(module, SpanClass::type());
     add(module, "__version__", boundary::checked(PyUnicode_FromString("0.3.0-beta6")));
 }
