@@ -1,5 +1,7 @@
 """Match index functions and utf16len: worked examples, binding, conversion errors and searcher edges."""
 
+import random
+
 import pytest
 
 import velnor_lib
@@ -311,3 +313,56 @@ def test_prefilter_hands_over_to_two_way(unit, pattern_units, name):
     planted = pattern + text[:half] + pattern + text[half:] + pattern
     assert call(name, planted, pattern) == oracle(name, planted, pattern)
     assert call(name, text, unit * pattern_units) == oracle(name, text, unit * pattern_units)
+
+
+@pytest.mark.parametrize("unit", ["ab", "aab", "abaab", "\u00e9a", "\U0001F600\u00e9"])
+@pytest.mark.parametrize("k", [3, 8, 40])
+@pytest.mark.parametrize("name", MATCH_NAMES)
+def test_periodic_patterns_after_hand_over(unit, k, name):
+    # Runs of the pattern's period one unit too short, exactly long enough and one unit too long, broken
+    # by the unit's last character: most candidates fail late, and Two-Way meets periodic windows.
+    for run in (k - 1, k, k + 1):
+        text = (unit * run + unit[-1]) * (6000 // (len(unit) * run))
+        for pattern in (unit * k, (unit * k)[1:], (unit * k)[:-1], unit[-1] + unit * k):
+            assert call(name, text, pattern) == oracle(name, text, pattern), (run, pattern)
+
+
+@pytest.mark.parametrize("seed", range(40))
+def test_random_two_letter_text_after_hand_over(seed):
+    # In a two-letter text the prefilter's two bytes are in place in a quarter of the windows; with
+    # patterns of 12 or more bytes failed verifications outrun the budget within a few hundred windows,
+    # and Two-Way searches the rest. Patterns are slices of the text, some with one letter changed.
+    rng = random.Random(seed)
+    letters = rng.choice(["ab", "a\u00e9", "\U0001F600b"])
+    text = "".join(rng.choice(letters) for _ in range(3000))
+    for _ in range(10):
+        start = rng.randrange(len(text) - 40)
+        pattern = list(text[start:start + rng.randint(12, 40)])
+        if rng.random() < 0.5:
+            pattern[rng.randrange(len(pattern))] = rng.choice(letters)
+        pattern = "".join(pattern)
+        for name in MATCH_NAMES:
+            assert call(name, text, pattern) == oracle(name, text, pattern), pattern
+
+
+def other_letter(letter, letters):
+    return next(candidate for candidate in letters if candidate != letter)
+
+
+@pytest.mark.parametrize("period", ["ab", "aab", "abb", "aba", "abaab", "a\u00e9", "\U0001F600b"])
+@pytest.mark.parametrize("repeats", [4, 7, 12])
+def test_two_way_memory_covers_only_what_was_compared(period, repeats):
+    # After the right part of a periodic pattern matched and its left part did not, Two-Way shifts by the
+    # period and trusts the bytes it has already seen; the trap differs from the pattern exactly at the
+    # first byte it has not seen. A long run of near misses first makes the prefilter hand over.
+    letters = sorted(set(period))
+    pattern = (period * repeats)[: len(period) * repeats - (len(period) > 2)]
+    seen = len(pattern) - len(period)
+    near_misses = (pattern[:-1] + other_letter(pattern[-1], letters)) * 60
+    trap = other_letter(pattern[0], letters) + pattern[1:] + other_letter(pattern[seen], letters) + pattern[seen + 1:]
+    for shift in range(2 * len(period)):
+        text = near_misses + pattern[:shift] + trap
+        for name in MATCH_NAMES:
+            assert call(name, text, pattern) == oracle(name, text, pattern), shift
+            # Mirrored, for the backward searcher's own factorisation.
+            assert call(name, text[::-1], pattern[::-1]) == oracle(name, text[::-1], pattern[::-1]), shift
