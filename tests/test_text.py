@@ -5,17 +5,7 @@ import random
 import pytest
 
 import velnor_lib
-
-MATCH_NAMES = [
-    "match_indices",
-    "match_utf16_indices",
-    "match_byte_indices",
-    "rmatch_indices",
-    "rmatch_utf16_indices",
-    "rmatch_byte_indices",
-]
-FORWARD = [name for name in MATCH_NAMES if not name.startswith("r")]
-BACKWARD = [name for name in MATCH_NAMES if name.startswith("r")]
+from text_oracle import MATCH_NAMES, call, oracle
 
 DOCSTRINGS = {
     "match_indices": "Returns a list of the UTF-8 indices of disjoint matches, from start to end.",
@@ -29,33 +19,6 @@ DOCSTRINGS = {
 
 # Five code points: 'a', U+00E9, U+20AC, U+1F600, 'a'; eleven UTF-8 bytes, six UTF-16 units.
 WORKED = "a\u00e9\u20ac\U0001F600a"
-
-
-def call(name, *args, **kwargs):
-    return getattr(velnor_lib, name)(*args, **kwargs)
-
-
-def oracle(name, text, pattern):
-    """Independent reference: str.find / str.rfind loops, positions converted by encoding prefixes."""
-    if pattern == "":
-        starts = list(range(len(text) + 1))
-        if name.startswith("r"):
-            starts.reverse()
-    elif name.startswith("r"):
-        starts, end = [], len(text)
-        while (found := text.rfind(pattern, 0, end)) != -1:
-            starts.append(found)
-            end = found
-    else:
-        starts, begin = [], 0
-        while (found := text.find(pattern, begin)) != -1:
-            starts.append(found)
-            begin = found + len(pattern)
-    if "utf16" in name:
-        return [len(text[:i].encode("utf-16-le")) // 2 for i in starts]
-    if "byte" in name:
-        return [len(text[:i].encode("utf-8")) for i in starts]
-    return starts
 
 
 # --- Module-level facts ----------------------------------------------------------------------------
