@@ -26,7 +26,8 @@ LETTERS = "etaoinshrdlcumwfgypbvkjxqz"
 LETTER_WEIGHTS = [12.7, 9.1, 8.2, 7.5, 7.0, 6.7, 6.3, 6.1, 6.0, 4.3, 4.0, 2.8, 2.8, 2.4, 2.4, 2.2, 2.0, 2.0,
                   1.9, 1.5, 1.0, 0.8, 0.2, 0.2, 0.1, 0.1]
 ACCENTED = "éèàüöäßçñ"
-CJK = "的一是在不了有和人这中大为上个国我以要他时来用们生到作地于出就分对成会可主发年动同工也能下过子说产种面而方后多定行学法所"
+CJK = ("的一是在不了有和人这中大为上个国我以要他时来用们生到作"
+       "地于出就分对成会可主发年动同工也能下过子说产种面而方后多定行学法所")
 EMOJI = "😀🎉🚀🌍💡🔥"
 
 
@@ -122,7 +123,8 @@ def utf16_rfind_loop(text, pattern):
 def regex_starts(haystack, needle, step=1):
     # Forward only: re has no right-to-left search; the reverse peers reverse its list, which equals the
     # rightmost-first list for the patterns used here (none overlaps itself).
-    return [match.start() // step for match in re.finditer(re.escape(needle), haystack) if match.start() % step == 0]
+    starts = (match.start() for match in re.finditer(re.escape(needle), haystack))
+    return [start // step for start in starts if start % step == 0]
 
 
 PEERS = {

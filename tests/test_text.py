@@ -159,7 +159,8 @@ def test_result_is_a_fresh_list_of_ints():
          "rmatch_byte_indices() missing 1 required positional argument: 'string'"),
         ("match_utf16_indices", ("a", "b", "c"), {},
          "match_utf16_indices() takes 2 positional arguments but 3 were given"),
-        ("rmatch_indices", ("a", "b"), {"string": "c"}, "rmatch_indices() got multiple values for argument 'string'"),
+        ("rmatch_indices", ("a", "b"), {"string": "c"},
+         "rmatch_indices() got multiple values for argument 'string'"),
         ("match_byte_indices", ("a", "b"), {"pattern": "c"},
          "match_byte_indices() got an unexpected keyword argument 'pattern'"),
         ("utf16len", ("a", "b"), {}, "utf16len() takes 1 positional arguments but 2 were given"),
@@ -168,11 +169,14 @@ def test_result_is_a_fresh_list_of_ints():
         ("utf16len", (), {}, "utf16len() missing 1 required positional argument: 'string'"),
         ("utf16len", (5,), {}, "argument 'string': 'int' object cannot be converted to 'PyString'"),
         ("utf16len", (b"a",), {}, "argument 'string': 'bytes' object cannot be converted to 'PyString'"),
-        ("match_indices", (b"abc", "a"), {}, "argument 'string': 'bytes' object cannot be converted to 'PyString'"),
+        ("match_indices", (b"abc", "a"), {},
+         "argument 'string': 'bytes' object cannot be converted to 'PyString'"),
         ("match_indices", ("abc", b"a"), {},
          "argument 'substring': 'bytes' object cannot be converted to 'PyString'"),
-        ("rmatch_utf16_indices", (None, 1), {}, "argument 'string': 'NoneType' object cannot be converted to 'PyString'"),
-        ("rmatch_indices", ("abc", 1.5), {}, "argument 'substring': 'float' object cannot be converted to 'PyString'"),
+        ("rmatch_utf16_indices", (None, 1), {},
+         "argument 'string': 'NoneType' object cannot be converted to 'PyString'"),
+        ("rmatch_indices", ("abc", 1.5), {},
+         "argument 'substring': 'float' object cannot be converted to 'PyString'"),
         ("match_indices", (b"abc", "\ud800"), {},
          "argument 'string': 'bytes' object cannot be converted to 'PyString'"),
     ],
@@ -322,7 +326,8 @@ def test_two_way_memory_covers_only_what_was_compared(period, repeats):
     pattern = (period * repeats)[: len(period) * repeats - (len(period) > 2)]
     seen = len(pattern) - len(period)
     near_misses = (pattern[:-1] + other_letter(pattern[-1], letters)) * 60
-    trap = other_letter(pattern[0], letters) + pattern[1:] + other_letter(pattern[seen], letters) + pattern[seen + 1:]
+    trap = (other_letter(pattern[0], letters) + pattern[1:]
+            + other_letter(pattern[seen], letters) + pattern[seen + 1:])
     for shift in range(2 * len(period)):
         text = near_misses + pattern[:shift] + trap
         for name in MATCH_NAMES:

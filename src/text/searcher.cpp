@@ -63,8 +63,8 @@ std::size_t rarest_offset(std::string_view pattern, int unlike) noexcept {
     return best;
 }
 
-}  // namespace
-
+// Picks the rarest byte of the pattern and the rarest other byte value (or, for a pattern made of one
+// repeated byte, its first and last offsets).
 RarePair choose_rare_pair(std::string_view pattern) noexcept {
     const std::size_t first = rarest_offset(pattern, -1);
     const std::size_t second = rarest_offset(pattern, static_cast<unsigned char>(pattern[first]));
@@ -73,6 +73,24 @@ RarePair choose_rare_pair(std::string_view pattern) noexcept {
     }
     return {first, second};
 }
+
+#if defined(__SSE2__)
+// Bit k is set when window `start + k` has both rare bytes in place, for 16 windows.
+inline unsigned pair_mask16(const unsigned char* start, RarePair pair, __m128i first, __m128i second) noexcept {
+    const __m128i at_first = _mm_loadu_si128(reinterpret_cast<const __m128i*>(start + pair.first));
+    const __m128i at_second = _mm_loadu_si128(reinterpret_cast<const __m128i*>(start + pair.second));
+    return static_cast<unsigned>(
+        _mm_movemask_epi8(_mm_and_si128(_mm_cmpeq_epi8(at_first, first), _mm_cmpeq_epi8(at_second, second))));
+}
+
+// The same for 32 windows.
+inline std::uint32_t pair_mask32(const unsigned char* start, RarePair pair, __m128i first,
+                                 __m128i second) noexcept {
+    return pair_mask16(start, pair, first, second) | (pair_mask16(start + 16, pair, first, second) << 16);
+}
+#endif
+
+}  // namespace
 
 Budget::Budget(std::size_t pattern_size) noexcept
     : balance_(first_allowance + 4 * static_cast<std::int64_t>(pattern_size)) {}
@@ -85,25 +103,6 @@ void Budget::pay(std::size_t passed, std::size_t pattern_size) noexcept {
     earn(passed);
     balance_ -= static_cast<std::int64_t>(pattern_size);
 }
-
-namespace {
-
-#if defined(__SSE2__)
-// Bit k is set when window `start + k` has both rare bytes in place, for 16 windows.
-inline unsigned pair_mask16(const unsigned char* start, RarePair pair, __m128i first, __m128i second) noexcept {
-    const __m128i at_first = _mm_loadu_si128(reinterpret_cast<const __m128i*>(start + pair.first));
-    const __m128i at_second = _mm_loadu_si128(reinterpret_cast<const __m128i*>(start + pair.second));
-    return static_cast<unsigned>(
-        _mm_movemask_epi8(_mm_and_si128(_mm_cmpeq_epi8(at_first, first), _mm_cmpeq_epi8(at_second, second))));
-}
-
-// The same for 32 windows.
-inline std::uint32_t pair_mask32(const unsigned char* start, RarePair pair, __m128i first, __m128i second) noexcept {
-    return pair_mask16(start, pair, first, second) | (pair_mask16(start + 16, pair, first, second) << 16);
-}
-#endif
-
-}  // namespace
 
 ForwardSearcher::ForwardSearcher(std::string_view pattern) noexcept
     : pattern_(pattern),

@@ -34,10 +34,6 @@ private:
     std::int64_t balance_;
 };
 
-// Picks the rarest byte of the pattern and the rarest other byte value (or, for a pattern made of one
-// repeated byte, its first and last offsets).
-RarePair choose_rare_pair(std::string_view pattern) noexcept;
-
 // Finds leftmost occurrences of a non-empty pattern.
 class ForwardSearcher {
 public:
