@@ -9,7 +9,6 @@
 #include "text/matches.hpp"
 
 #include <cstdint>
-#include <vector>
 
 namespace velnor {
 
@@ -19,7 +18,7 @@ using namespace boundary;
 
 enum class Direction { forward, backward };
 
-Ref to_int_list(const std::vector<std::size_t>& values) {
+Ref to_int_list(const text::Positions& values) {
     return to_list(values, [](std::size_t value) { return to_python(static_cast<std::uint64_t>(value)); });
 }
 

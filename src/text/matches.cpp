@@ -47,19 +47,10 @@ void for_each_rmatch(std::string_view text, std::string_view pattern, Emit&& emi
     }
 }
 
-// The empty pattern's match count is known beforehand: one per character, and one at the end.
-std::vector<std::size_t> sized_for(std::string_view text, std::string_view pattern) {
-    std::vector<std::size_t> positions;
-    if (pattern.empty()) {
-        positions.reserve(count_code_points(text) + 1);
-    }
-    return positions;
-}
-
 }  // namespace
 
-std::vector<std::size_t> match_positions(std::string_view text, std::string_view pattern, Unit unit) {
-    std::vector<std::size_t> positions = sized_for(text, pattern);
+Positions match_positions(std::string_view text, std::string_view pattern, Unit unit) {
+    Positions positions;
     if (unit == Unit::byte) {
         for_each_match(text, pattern, [&](std::size_t p) { positions.push_back(p); });
         return positions;
@@ -70,12 +61,12 @@ std::vector<std::size_t> match_positions(std::string_view text, std::string_view
     return positions;
 }
 
-std::vector<std::size_t> rmatch_positions(std::string_view text, std::string_view pattern, Unit unit) {
-    std::vector<std::size_t> positions = sized_for(text, pattern);
+Positions rmatch_positions(std::string_view text, std::string_view pattern, Unit unit) {
+    Positions positions;
     for_each_rmatch(text, pattern, [&](std::size_t p) { positions.push_back(p); });
     if (unit != Unit::byte) {
         // Offsets must be counted in ascending order, which is from the back; each slot is overwritten in
-        // place by its own count, so the result needs no second vector and no reversal.
+        // place by its own count, so the result needs no second container and no reversal.
         UnitCursor cursor(unit, text);
         for (auto slot = positions.rbegin(); slot != positions.rend(); ++slot) {
             *slot = cursor.advance_to(*slot);

@@ -4,17 +4,21 @@
 #include "text/units.hpp"
 
 #include <cstddef>
+#include <deque>
 #include <string_view>
-#include <vector>
 
 namespace velnor::text {
 
+// Match positions in their final order. A deque grows by fixed blocks and never copies what it holds,
+// which matters with millions of matches.
+using Positions = std::deque<std::size_t>;
+
 // Returns the starts of the disjoint occurrences found left to right (the leftmost wins where two
 // overlap), ascending, in `unit`. An empty pattern occurs at every character boundary, the end included.
-std::vector<std::size_t> match_positions(std::string_view text, std::string_view pattern, Unit unit);
+Positions match_positions(std::string_view text, std::string_view pattern, Unit unit);
 
 // Returns the starts of the disjoint occurrences found right to left (the rightmost wins where two
 // overlap), descending, in `unit`.
-std::vector<std::size_t> rmatch_positions(std::string_view text, std::string_view pattern, Unit unit);
+Positions rmatch_positions(std::string_view text, std::string_view pattern, Unit unit);
 
 }  // namespace velnor::text
