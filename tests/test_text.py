@@ -1,6 +1,7 @@
 """Match index functions and utf16len: worked examples, binding, conversion errors and searcher edges."""
 
 import random
+import sys
 
 import pytest
 
@@ -137,6 +138,18 @@ def test_utf16len(text):
     assert velnor_lib.utf16len(text) == len(text.encode("utf-16-le")) // 2
     assert velnor_lib.utf16len(Text(text)) == len(text.encode("utf-16-le")) // 2
     assert velnor_lib.utf16len(string=text) == len(text.encode("utf-16-le")) // 2
+
+
+@pytest.mark.parametrize("text", ["\u00e9" * 10, "\u00e9" * 10000, "\u4e2d\U0001F600" * 5000])
+def test_no_utf8_form_is_left_inside_the_argument(text):
+    # The interpreter counts a cached UTF-8 form in a str's size; every encoding made for a call must go.
+    text = (text + "!")[:-1]  # a new string, which nothing else has encoded
+    pattern = "\u00e9" * 3
+    sizes = sys.getsizeof(text), sys.getsizeof(pattern)
+    for name in MATCH_NAMES:
+        call(name, text, pattern)
+    velnor_lib.utf16len(text)
+    assert (sys.getsizeof(text), sys.getsizeof(pattern)) == sizes
 
 
 def test_result_is_a_fresh_list_of_ints():

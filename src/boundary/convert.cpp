@@ -60,7 +60,11 @@ PyObject* to_str(PyObject* object) {
     return object;
 }
 
-bool is_ascii(PyObject* text) {
+bool known_ascii(PyObject* text, Py_ssize_t length) {
+    constexpr Py_ssize_t long_text = 4096;
+    if (length < long_text) {
+        return false;
+    }
     // Looked up on str itself, so that a subclass overriding isascii() cannot change the answer.
     Ref method = checked(PyObject_GetAttrString(reinterpret_cast<PyObject*>(&PyUnicode_Type), "isascii"));
     Ref answer = checked(PyObject_CallFunctionObjArgs(method.get(), text, nullptr));
@@ -73,9 +77,7 @@ Utf8Text to_text(PyObject* object) {
     if (length < 0) {
         throw_python_error();
     }
-    // Asking str.isascii() costs about as much as copying a few thousand bytes, so only long texts ask.
-    constexpr Py_ssize_t long_text = 4096;
-    if (length >= long_text && is_ascii(object)) {
+    if (known_ascii(object, length)) {
         // ASCII is UTF-8 already: the interpreter hands out the str's own buffer and caches nothing.
         Py_ssize_t size = 0;
         const char* data = PyUnicode_AsUTF8AndSize(object, &size);

@@ -38,8 +38,9 @@ Utf8Text to_text(PyObject* object);
 // A str (or subclass), checked only: the object itself, borrowed.
 PyObject* to_str(PyObject* object);
 
-// Returns true when every character of a str is ASCII; constant time (the interpreter records it).
-bool is_ascii(PyObject* text);
+// Returns true when a str of `length` code points is known to be ASCII. Only texts of 4096 code points or
+// more ask str.isascii() (constant time, but a method call): shorter ones cost less to copy than to ask.
+bool known_ascii(PyObject* text, Py_ssize_t length);
 
 // Calls `visit(block)` with consecutive blocks (std::span<const std::uint32_t>) of a str's code points,
 // copied through one fixed buffer, so memory stays constant whatever the length of the text.

@@ -43,9 +43,7 @@ std::size_t utf16_length(PyObject* string) {
     if (length < 0) {
         throw_python_error();
     }
-    // A short text is read in one block, cheaper than asking str.isascii().
-    constexpr Py_ssize_t long_text = 4096;
-    if (length >= long_text && is_ascii(string)) {
+    if (known_ascii(string, length)) {
         return static_cast<std::size_t>(length);
     }
     text::Utf32Census total;
