@@ -11,12 +11,14 @@
 //   bool is_subset(const Value&, const Value&);                a <= b
 //   bool is_disjoint(const Value&, const Value&);
 //   bool contains(const Value&, Point);
+// and the text forms `std::string format_repr(const Value&)` and `std::string format_str(const Value&)`.
 #pragma once
 
 #include "boundary/binder.hpp"
 #include "boundary/entry.hpp"
 #include "boundary/instance.hpp"
 #include "boundary/result.hpp"
+#include "boundary/type.hpp"
 
 #include <array>
 #include <span>
@@ -257,6 +259,69 @@ std::array<PyType_Slot, 8> slots() {
         {Py_tp_richcompare, slot(compare_entry<compare<Class>>)},
         {Py_sq_contains, slot(contains_entry<contains_point<Class>>)},
     }};
+}
+
+// copy(): a new object with its own copy of the list.
+template <class Class>
+Ref copy(PyObject* self) {
+    return new_instance<Class>(*Shared<Class>(self));
+}
+
+template <class Class>
+Ref repr(PyObject* self) {
+    return to_python(format_repr(*Shared<Class>(self)));
+}
+
+template <class Class>
+Ref str(PyObject* self) {
+    return to_python(format_str(*Shared<Class>(self)));
+}
+
+// What differs between the two set classes' type objects.
+struct SetTypeDescription {
+    const char* qualified_name;  // a static string, as for create_type
+    const char* doc;
+    TestDocs tests;
+    const char* copy_doc;
+    newfunc constructor;
+    getter segments;
+    std::span<const PyMethodDef> extra_methods;  // methods only this class has
+};
+
+// Builds the class's type object: the shared methods and slots, then the class's own pieces.
+// Called once per class; the method and getter tables live as long as the process, as the type needs.
+template <class Class, class D>
+PyTypeObject* create_set_type(const SetTypeDescription& description) {
+    static std::vector<PyMethodDef> method_table;
+    const auto shared_methods = methods<Class, D>(description.tests);
+    method_table.assign(shared_methods.begin(), shared_methods.end());
+    method_table.push_back({"copy", reinterpret_cast<PyCFunction>(noargs_entry<copy<Class>>), METH_NOARGS,
+                            description.copy_doc});
+    method_table.insert(method_table.end(), description.extra_methods.begin(), description.extra_methods.end());
+    method_table.push_back({nullptr, nullptr, 0, nullptr});
+
+    static PyGetSetDef getset_table[] = {
+        {"segments", nullptr, nullptr, nullptr, nullptr},
+        {nullptr, nullptr, nullptr, nullptr, nullptr},
+    };
+    getset_table[0].get = description.segments;
+
+    const auto shared_slots = slots<Class>();
+    std::vector<PyType_Slot> slot_table(shared_slots.begin(), shared_slots.end());
+    slot_table.push_back({Py_tp_new, slot(description.constructor)});
+    slot_table.push_back({Py_tp_repr, slot(unary_entry<repr<Class>>)});
+    slot_table.push_back({Py_tp_str, slot(unary_entry<str<Class>>)});
+
+    return create_type({
+        .qualified_name = description.qualified_name,
+        .doc = description.doc,
+        .basic_size = static_cast<int>(sizeof(InstanceOf<Class>)),
+        .dealloc = dealloc<Class>,
+        .slots = slot_table,
+        .methods = method_table.data(),
+        .getset = getset_table,
+        .unhashable = true,
+    });
 }
 
 }  // namespace velnor::boundary::set_class

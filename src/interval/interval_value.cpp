@@ -1,9 +1,8 @@
-// Interval construction from its four input shapes, the `segments` view and `copy`.
+// Interval construction from its four input shapes, and the `segments` view.
 #include "boundary/binder.hpp"
 #include "boundary/convert.hpp"
 #include "boundary/entry.hpp"
 #include "boundary/result.hpp"
-#include "interval/format.hpp"
 #include "interval/from_span.hpp"
 #include "interval/interval_class.hpp"
 #include "span/span_class.hpp"
@@ -101,18 +100,6 @@ Ref segments(PyObject* self) {
     });
 }
 
-Ref copy_interval(PyObject* self) {
-    return new_instance<IntervalClass>(*Shared<IntervalClass>(self));
-}
-
-Ref repr_text(PyObject* self) {
-    return to_python(interval::format_repr(*Shared<IntervalClass>(self)));
-}
-
-Ref str_text(PyObject* self) {
-    return to_python(interval::format_str(*Shared<IntervalClass>(self)));
-}
-
 }  // namespace
 
 PyObject* new_(PyTypeObject* type, PyObject* args, PyObject* kwargs) noexcept {
@@ -121,18 +108,6 @@ PyObject* new_(PyTypeObject* type, PyObject* args, PyObject* kwargs) noexcept {
 
 PyObject* get_segments(PyObject* self, void* closure) noexcept {
     return getter_entry<segments>(self, closure);
-}
-
-PyObject* copy(PyObject* self, PyObject* unused) noexcept {
-    return noargs_entry<copy_interval>(self, unused);
-}
-
-PyObject* repr(PyObject* self) noexcept {
-    return unary_entry<repr_text>(self);
-}
-
-PyObject* str(PyObject* self) noexcept {
-    return unary_entry<str_text>(self);
 }
 
 }  // namespace velnor::interval_python

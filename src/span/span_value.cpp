@@ -1,9 +1,8 @@
-// Span construction from its three input shapes, the `segments` view and `copy`.
+// Span construction from its three input shapes, and the `segments` view.
 #include "boundary/binder.hpp"
 #include "boundary/convert.hpp"
 #include "boundary/entry.hpp"
 #include "boundary/result.hpp"
-#include "span/format.hpp"
 #include "span/span_class.hpp"
 
 #include <optional>
@@ -79,18 +78,6 @@ Ref segments(PyObject* self) {
     });
 }
 
-Ref copy_span(PyObject* self) {
-    return new_instance<SpanClass>(*Shared<SpanClass>(self));
-}
-
-Ref repr_text(PyObject* self) {
-    return to_python(span::format_repr(*Shared<SpanClass>(self)));
-}
-
-Ref str_text(PyObject* self) {
-    return to_python(span::format_str(*Shared<SpanClass>(self)));
-}
-
 }  // namespace
 
 PyObject* new_(PyTypeObject* type, PyObject* args, PyObject* kwargs) noexcept {
@@ -99,22 +86,6 @@ PyObject* new_(PyTypeObject* type, PyObject* args, PyObject* kwargs) noexcept {
 
 PyObject* get_segments(PyObject* self, void* closure) noexcept {
     return getter_entry<segments>(self, closure);
-}
-
-PyObject* copy(PyObject* self, PyObject* unused) noexcept {
-    return noargs_entry<copy_span>(self, unused);
-}
-
-}  // namespace velnor::span_python
-
-namespace velnor::span_python {
-
-PyObject* repr(PyObject* self) noexcept {
-    return boundary::unary_entry<repr_text>(self);
-}
-
-PyObject* str(PyObject* self) noexcept {
-    return boundary::unary_entry<str_text>(self);
 }
 
 }  // namespace velnor::span_python
