@@ -15,13 +15,16 @@
 #pragma once
 
 #include "boundary/binder.hpp"
+#include "boundary/convert.hpp"
 #include "boundary/entry.hpp"
 #include "boundary/instance.hpp"
 #include "boundary/result.hpp"
 #include "boundary/type.hpp"
 
 #include <array>
+#include <optional>
 #include <span>
+#include <type_traits>
 #include <vector>
 
 namespace velnor::boundary::set_class {
@@ -259,6 +262,41 @@ std::array<PyType_Slot, 8> slots() {
         {Py_tp_richcompare, slot(compare_entry<compare<Class>>)},
         {Py_sq_contains, slot(contains_entry<contains_point<Class>>)},
     }};
+}
+
+// Constructor alternatives that both classes try.
+
+// A sequence whose items all convert, or nothing: a failed alternative's error is dropped.
+template <class Converter>
+auto try_read_sequence(PyObject* input, Converter&& converter)
+    -> std::optional<decltype(to_vector(input, converter))> {
+    if (!PySequence_Check(input)) {
+        return std::nullopt;
+    }
+    try {
+        return to_vector(input, converter);
+    } catch (PythonError&) {
+        return std::nullopt;
+    }
+}
+
+// An instance of `Class` that is not held exclusively, read through `read`, or nothing.
+template <class Class, class Read>
+auto try_read_instance(PyObject* input, Read&& read)
+    -> std::optional<std::remove_cvref_t<decltype(read(*std::declval<Shared<Class>&>()))>> {
+    if (auto shared = try_read_shared<Class>(input)) {
+        return read(**shared);
+    }
+    return std::nullopt;
+}
+
+// The conversion hook: `input.<method>()` must return an instance of `Class`, whose list is copied.
+template <class Class>
+Value<Class> read_from_hook(PyObject* input, const char* method) {
+    Ref bound = checked(PyObject_GetAttrString(input, method));
+    Ref no_arguments = checked(PyTuple_New(0));
+    Ref result = checked(PyObject_Call(bound.get(), no_arguments.get(), nullptr));
+    return read_copy<Class>(result.get());
 }
 
 // copy(): a new object with its own copy of the list.

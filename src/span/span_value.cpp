@@ -3,9 +3,10 @@
 #include "boundary/convert.hpp"
 #include "boundary/entry.hpp"
 #include "boundary/result.hpp"
+#include "boundary/set_class.hpp"
 #include "span/span_class.hpp"
 
-#include <optional>
+#include <functional>
 
 namespace velnor::span_python {
 
@@ -18,36 +19,9 @@ span::Segment to_segment(PyObject* pair) {
     return {start, end};
 }
 
-// The `Segments` alternative: a sequence of integer pairs, or nothing when any item is not one.
-std::optional<span::Segments> try_read_pairs(PyObject* input) {
-    if (!PySequence_Check(input)) {
-        return std::nullopt;
-    }
-    try {
-        return to_vector(input, to_segment);
-    } catch (PythonError&) {
-        return std::nullopt;  // this alternative failed; the next one decides
-    }
-}
-
-// The `Span` alternative: a copy of a span that is not held exclusively.
-std::optional<span::Segments> try_read_span(PyObject* input) {
-    if (auto shared = try_read_shared<SpanClass>(input)) {
-        return **shared;
-    }
-    return std::nullopt;
-}
-
-// The `PyAny` alternative: whatever `input.to_span()` returns must be a span.
-span::Segments read_to_span_hook(PyObject* input) {
-    Ref method = checked(PyObject_GetAttrString(input, "to_span"));
-    Ref no_arguments = checked(PyTuple_New(0));
-    Ref result = checked(PyObject_Call(method.get(), no_arguments.get(), nullptr));
-    return read_copy<SpanClass>(result.get());
-}
-
+// The alternatives in order: a sequence of integer pairs, a span, the `to_span()` hook.
 span::Segments segments_from_input(PyObject* input) {
-    if (auto pairs = try_read_pairs(input)) {
+    if (auto pairs = set_class::try_read_sequence(input, to_segment)) {
         for (const span::Segment& segment : *pairs) {
             if (segment.start > segment.end) {
                 raise(PyExc_ValueError, "Start point of segment cannot be greater than its end point");
@@ -56,10 +30,10 @@ span::Segments segments_from_input(PyObject* input) {
         span::merge_segments(*pairs);
         return std::move(*pairs);
     }
-    if (auto copied = try_read_span(input)) {
+    if (auto copied = set_class::try_read_instance<SpanClass>(input, std::identity{})) {
         return std::move(*copied);
     }
-    return read_to_span_hook(input);
+    return set_class::read_from_hook<SpanClass>(input, "to_span");
 }
 
 Ref construct(PyTypeObject*, PyObject* args, PyObject* kwargs) {
