@@ -53,17 +53,49 @@ bool to_bool(PyObject* object) {
     raise_conversion_error(object, "PyBool");
 }
 
-Utf8Text to_text(PyObject* object) {
+PyObject* to_str(PyObject* object) {
     if ((PyType_GetFlags(Py_TYPE(object)) & Py_TPFLAGS_UNICODE_SUBCLASS) == 0) {
         raise_conversion_error(object, "PyString");
     }
+    return object;
+}
+
+bool known_ascii(PyObject* text, Py_ssize_t length) {
+    constexpr Py_ssize_t long_text = 4096;
+    if (length < long_text) {
+        return false;
+    }
+    // Looked up on str itself, so that a subclass overriding isascii() cannot change the answer.
+    Ref method = checked(PyObject_GetAttrString(reinterpret_cast<PyObject*>(&PyUnicode_Type), "isascii"));
+    Ref answer = checked(PyObject_CallFunctionObjArgs(method.get(), text, nullptr));
+    return answer.get() == Py_True;
+}
+
+Utf8Text to_text(PyObject* object) {
+    to_str(object);
+    const Py_ssize_t length = PyUnicode_GetLength(object);
+    if (length < 0) {
+        throw_python_error();
+    }
+    if (known_ascii(object, length)) {
+        // ASCII is UTF-8 already: the interpreter hands out the str's own buffer and caches nothing.
+        Py_ssize_t size = 0;
+        const char* data = PyUnicode_AsUTF8AndSize(object, &size);
+        if (data == nullptr) {
+            throw_python_error();
+        }
+        return Utf8Text{std::string_view(data, static_cast<std::size_t>(size)), Ref::borrow(object), true};
+    }
+    // Anything else is encoded into a temporary copy (the strict encoder raises UnicodeEncodeError for a
+    // surrogate), because asking for the str's own UTF-8 would keep a cached copy alive inside it.
     Ref encoded = checked(PyUnicode_AsUTF8String(object));
     char* data = nullptr;
     Py_ssize_t size = 0;
     if (PyBytes_AsStringAndSize(encoded.get(), &data, &size) < 0) {
         throw_python_error();
     }
-    return Utf8Text{std::string_view(data, static_cast<std::size_t>(size)), std::move(encoded)};
+    // One byte per code point means ASCII.
+    return Utf8Text{std::string_view(data, static_cast<std::size_t>(size)), std::move(encoded), size == length};
 }
 
 void check_tuple(PyObject* object, Py_ssize_t expected) {

@@ -3,11 +3,14 @@
 
 #include "boundary/error.hpp"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 #include <tuple>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -22,12 +25,43 @@ double to_double(PyObject* object);
 // Only the two bool objects themselves.
 bool to_bool(PyObject* object);
 
-// A str (or subclass) as UTF-8, valid while the converted object lives (the caller's argument does).
+// A str (or subclass) as UTF-8, valid while this value lives. A long ASCII str lends its own characters;
+// any other str is encoded into a temporary copy that this value owns and releases, so nothing is left
+// cached inside the str after the call.
 struct Utf8Text {
     std::string_view bytes;
-    Ref owner;  // the temporary encoding, when one had to be made
+    Ref owner;           // the str itself (ASCII) or its temporary encoding
+    bool ascii = false;  // every byte is a whole character: all index units coincide
 };
 Utf8Text to_text(PyObject* object);
+
+// A str (or subclass), checked only: the object itself, borrowed.
+PyObject* to_str(PyObject* object);
+
+// Returns true when a str of `length` code points is known to be ASCII. Only texts of 4096 code points or
+// more ask str.isascii() (constant time, but a method call): shorter ones cost less to copy than to ask.
+bool known_ascii(PyObject* text, Py_ssize_t length);
+
+// Calls `visit(block)` with consecutive blocks (std::span<const std::uint32_t>) of a str's code points,
+// copied through one fixed buffer, so memory stays constant whatever the length of the text.
+template <class Visit>
+void for_each_utf32_block(PyObject* text, Visit&& visit) {
+    static_assert(std::is_same_v<Py_UCS4, std::uint32_t>);
+    constexpr Py_ssize_t block = 16384;  // 64 KB: stays in the second-level cache between copy and visit
+    const Py_ssize_t length = PyUnicode_GetLength(text);
+    if (length < 0) {
+        throw_python_error();
+    }
+    std::vector<Py_UCS4> buffer(static_cast<std::size_t>(std::min(length, block)));
+    for (Py_ssize_t start = 0; start < length; start += block) {
+        const Py_ssize_t stop = std::min(length, start + block);
+        Ref piece = checked(PyUnicode_Substring(text, start, stop));
+        if (PyUnicode_AsUCS4(piece.get(), buffer.data(), stop - start, 0) == nullptr) {
+            throw_python_error();
+        }
+        visit(std::span<const std::uint32_t>(buffer.data(), static_cast<std::size_t>(stop - start)));
+    }
+}
 
 // A tuple (or subclass) of exactly `expected` items; returns its length-checked items, borrowed.
 void check_tuple(PyObject* object, Py_ssize_t expected);

@@ -11,15 +11,20 @@
 //   bool is_subset(const Value&, const Value&);                a <= b
 //   bool is_disjoint(const Value&, const Value&);
 //   bool contains(const Value&, Point);
+// and the text forms `std::string format_repr(const Value&)` and `std::string format_str(const Value&)`.
 #pragma once
 
 #include "boundary/binder.hpp"
+#include "boundary/convert.hpp"
 #include "boundary/entry.hpp"
 #include "boundary/instance.hpp"
 #include "boundary/result.hpp"
+#include "boundary/type.hpp"
 
 #include <array>
+#include <optional>
 #include <span>
+#include <type_traits>
 #include <vector>
 
 namespace velnor::boundary::set_class {
@@ -257,6 +262,104 @@ std::array<PyType_Slot, 8> slots() {
         {Py_tp_richcompare, slot(compare_entry<compare<Class>>)},
         {Py_sq_contains, slot(contains_entry<contains_point<Class>>)},
     }};
+}
+
+// Constructor alternatives that both classes try.
+
+// A sequence whose items all convert, or nothing: a failed alternative's error is dropped.
+template <class Converter>
+auto try_read_sequence(PyObject* input, Converter&& converter)
+    -> std::optional<decltype(to_vector(input, converter))> {
+    if (!PySequence_Check(input)) {
+        return std::nullopt;
+    }
+    try {
+        return to_vector(input, converter);
+    } catch (PythonError&) {
+        return std::nullopt;
+    }
+}
+
+// An instance of `Class` that is not held exclusively, read through `read`, or nothing.
+template <class Class, class Read>
+auto try_read_instance(PyObject* input, Read&& read)
+    -> std::optional<std::remove_cvref_t<decltype(read(*std::declval<Shared<Class>&>()))>> {
+    if (auto shared = try_read_shared<Class>(input)) {
+        return read(**shared);
+    }
+    return std::nullopt;
+}
+
+// The conversion hook: `input.<method>()` must return an instance of `Class`, whose list is copied.
+template <class Class>
+Value<Class> read_from_hook(PyObject* input, const char* method) {
+    Ref bound = checked(PyObject_GetAttrString(input, method));
+    Ref no_arguments = checked(PyTuple_New(0));
+    Ref result = checked(PyObject_Call(bound.get(), no_arguments.get(), nullptr));
+    return read_copy<Class>(result.get());
+}
+
+// copy(): a new object with its own copy of the list.
+template <class Class>
+Ref copy(PyObject* self) {
+    return new_instance<Class>(*Shared<Class>(self));
+}
+
+template <class Class>
+Ref repr(PyObject* self) {
+    return to_python(format_repr(*Shared<Class>(self)));
+}
+
+template <class Class>
+Ref str(PyObject* self) {
+    return to_python(format_str(*Shared<Class>(self)));
+}
+
+// What differs between the two set classes' type objects.
+struct SetTypeDescription {
+    const char* qualified_name;  // a static string, as for create_type
+    const char* doc;
+    TestDocs tests;
+    const char* copy_doc;
+    newfunc constructor;
+    getter segments;
+    std::span<const PyMethodDef> extra_methods;  // methods only this class has
+};
+
+// Builds the class's type object: the shared methods and slots, then the class's own pieces.
+// Called once per class; the method and getter tables live as long as the process, as the type needs.
+template <class Class, class D>
+PyTypeObject* create_set_type(const SetTypeDescription& description) {
+    static std::vector<PyMethodDef> method_table;
+    const auto shared_methods = methods<Class, D>(description.tests);
+    method_table.assign(shared_methods.begin(), shared_methods.end());
+    method_table.push_back({"copy", reinterpret_cast<PyCFunction>(noargs_entry<copy<Class>>), METH_NOARGS,
+                            description.copy_doc});
+    method_table.insert(method_table.end(), description.extra_methods.begin(), description.extra_methods.end());
+    method_table.push_back({nullptr, nullptr, 0, nullptr});
+
+    static PyGetSetDef getset_table[] = {
+        {"segments", nullptr, nullptr, nullptr, nullptr},
+        {nullptr, nullptr, nullptr, nullptr, nullptr},
+    };
+    getset_table[0].get = description.segments;
+
+    const auto shared_slots = slots<Class>();
+    std::vector<PyType_Slot> slot_table(shared_slots.begin(), shared_slots.end());
+    slot_table.push_back({Py_tp_new, slot(description.constructor)});
+    slot_table.push_back({Py_tp_repr, slot(unary_entry<repr<Class>>)});
+    slot_table.push_back({Py_tp_str, slot(unary_entry<str<Class>>)});
+
+    return create_type({
+        .qualified_name = description.qualified_name,
+        .doc = description.doc,
+        .basic_size = static_cast<int>(sizeof(InstanceOf<Class>)),
+        .dealloc = dealloc<Class>,
+        .slots = slot_table,
+        .methods = method_table.data(),
+        .getset = getset_table,
+        .unhashable = true,
+    });
 }
 
 }  // namespace velnor::boundary::set_class

@@ -4,6 +4,7 @@
 #include "boundary/convert.hpp"
 #include "boundary/instance.hpp"
 #include "interval/algebra.hpp"
+#include "interval/format.hpp"
 #include "interval/segment.hpp"
 
 namespace velnor {
@@ -19,14 +20,9 @@ struct IntervalClass {
 
 namespace interval_python {
 
-// Constructor, `segments` and `copy`.
+// Constructor and `segments`.
 PyObject* new_(PyTypeObject* type, PyObject* args, PyObject* kwargs) noexcept;
 PyObject* get_segments(PyObject* self, void*) noexcept;
-PyObject* copy(PyObject* self, PyObject*) noexcept;
-
-// Text forms.
-PyObject* repr(PyObject* self) noexcept;
-PyObject* str(PyObject* self) noexcept;
 
 }  // namespace interval_python
 }  // namespace velnor

@@ -1,14 +1,14 @@
-// Interval construction from its four input shapes, the `segments` view and `copy`.
+// Interval construction from its four input shapes, and the `segments` view.
 #include "boundary/binder.hpp"
 #include "boundary/convert.hpp"
 #include "boundary/entry.hpp"
 #include "boundary/result.hpp"
-#include "interval/format.hpp"
+#include "boundary/set_class.hpp"
 #include "interval/from_span.hpp"
 #include "interval/interval_class.hpp"
 #include "span/span_class.hpp"
 
-#include <optional>
+#include <functional>
 
 namespace velnor::interval_python {
 
@@ -21,42 +21,6 @@ interval::Segment to_segment(PyObject* item) {
     return {left_closed, start, end, right_closed};
 }
 
-// The `Segments` alternative: every item converted, or nothing when any item is not a segment 4-tuple.
-std::optional<interval::Segments> try_read_segments(PyObject* input) {
-    if (!PySequence_Check(input)) {
-        return std::nullopt;
-    }
-    try {
-        return to_vector(input, to_segment);
-    } catch (PythonError&) {
-        return std::nullopt;  // this alternative failed; the next one decides
-    }
-}
-
-// The `Span` alternative: a span that is not held exclusively, as closed real segments.
-std::optional<interval::Segments> try_read_span(PyObject* input) {
-    if (auto shared = try_read_shared<SpanClass>(input)) {
-        return interval::from_span(**shared);
-    }
-    return std::nullopt;
-}
-
-// The `Interval` alternative: a copy of an interval that is not held exclusively.
-std::optional<interval::Segments> try_read_interval(PyObject* input) {
-    if (auto shared = try_read_shared<IntervalClass>(input)) {
-        return **shared;
-    }
-    return std::nullopt;
-}
-
-// The `PyAny` alternative: whatever `input.to_interval()` returns must be an interval.
-interval::Segments read_to_interval_hook(PyObject* input) {
-    Ref method = checked(PyObject_GetAttrString(input, "to_interval"));
-    Ref no_arguments = checked(PyTuple_New(0));
-    Ref result = checked(PyObject_Call(method.get(), no_arguments.get(), nullptr));
-    return read_copy<IntervalClass>(result.get());
-}
-
 const char* message_of(interval::Defect defect) noexcept {
     switch (defect) {
         case interval::Defect::nan_bound: return "Segment points cannot be NaN";
@@ -65,8 +29,9 @@ const char* message_of(interval::Defect defect) noexcept {
     }
 }
 
+// The alternatives in order: a sequence of segment tuples, a span, an interval, the `to_interval()` hook.
 interval::Segments segments_from_input(PyObject* input) {
-    if (auto segments = try_read_segments(input)) {
+    if (auto segments = set_class::try_read_sequence(input, to_segment)) {
         // All items are converted before the first is validated.
         const interval::Defect defect = interval::keep_valid(*segments);
         if (defect != interval::Defect::none) {
@@ -75,13 +40,13 @@ interval::Segments segments_from_input(PyObject* input) {
         interval::merge_segments(*segments);
         return std::move(*segments);
     }
-    if (auto converted = try_read_span(input)) {
+    if (auto converted = set_class::try_read_instance<SpanClass>(input, interval::from_span)) {
         return std::move(*converted);
     }
-    if (auto copied = try_read_interval(input)) {
+    if (auto copied = set_class::try_read_instance<IntervalClass>(input, std::identity{})) {
         return std::move(*copied);
     }
-    return read_to_interval_hook(input);
+    return set_class::read_from_hook<IntervalClass>(input, "to_interval");
 }
 
 Ref construct(PyTypeObject*, PyObject* args, PyObject* kwargs) {
@@ -101,18 +66,6 @@ Ref segments(PyObject* self) {
     });
 }
 
-Ref copy_interval(PyObject* self) {
-    return new_instance<IntervalClass>(*Shared<IntervalClass>(self));
-}
-
-Ref repr_text(PyObject* self) {
-    return to_python(interval::format_repr(*Shared<IntervalClass>(self)));
-}
-
-Ref str_text(PyObject* self) {
-    return to_python(interval::format_str(*Shared<IntervalClass>(self)));
-}
-
 }  // namespace
 
 PyObject* new_(PyTypeObject* type, PyObject* args, PyObject* kwargs) noexcept {
@@ -121,18 +74,6 @@ PyObject* new_(PyTypeObject* type, PyObject* args, PyObject* kwargs) noexcept {
 
 PyObject* get_segments(PyObject* self, void* closure) noexcept {
     return getter_entry<segments>(self, closure);
-}
-
-PyObject* copy(PyObject* self, PyObject* unused) noexcept {
-    return noargs_entry<copy_interval>(self, unused);
-}
-
-PyObject* repr(PyObject* self) noexcept {
-    return unary_entry<repr_text>(self);
-}
-
-PyObject* str(PyObject* self) noexcept {
-    return unary_entry<str_text>(self);
 }
 
 }  // namespace velnor::interval_python

@@ -3,6 +3,7 @@
 #include "interval/interval_class.hpp"
 #include "lib/chunks_iter.hpp"
 #include "lib/registration.hpp"
+#include "lib/text_functions.hpp"
 #include "span/span_class.hpp"
 
 namespace velnor {
@@ -24,6 +25,7 @@ PyModuleDef module_definition = {
 // Registration order is also the order of `__all__`.
 void register_names(PyObject* module) {
     using namespace registration;
+    register_text_functions(module);
     add_class(module, IntervalClass::type());
     add_class(module, SpanClass::type());
     add_class(module, ChunksIterClass::type());

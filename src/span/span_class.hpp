@@ -4,6 +4,7 @@
 #include "boundary/convert.hpp"
 #include "boundary/instance.hpp"
 #include "span/algebra.hpp"
+#include "span/format.hpp"
 #include "span/segment.hpp"
 
 namespace velnor {
@@ -19,14 +20,9 @@ struct SpanClass {
 
 namespace span_python {
 
-// Constructor, `segments` and `copy`.
+// Constructor and `segments`.
 PyObject* new_(PyTypeObject* type, PyObject* args, PyObject* kwargs) noexcept;
 PyObject* get_segments(PyObject* self, void*) noexcept;
-PyObject* copy(PyObject* self, PyObject*) noexcept;
-
-// Text forms.
-PyObject* repr(PyObject* self) noexcept;
-PyObject* str(PyObject* self) noexcept;
 
 // Conversion to an Interval of closed segments.
 PyObject* to_interval(PyObject* self, PyObject*) noexcept;

@@ -1,12 +1,12 @@
-// Span construction from its three input shapes, the `segments` view and `copy`.
+// Span construction from its three input shapes, and the `segments` view.
 #include "boundary/binder.hpp"
 #include "boundary/convert.hpp"
 #include "boundary/entry.hpp"
 #include "boundary/result.hpp"
-#include "span/format.hpp"
+#include "boundary/set_class.hpp"
 #include "span/span_class.hpp"
 
-#include <optional>
+#include <functional>
 
 namespace velnor::span_python {
 
@@ -19,36 +19,9 @@ span::Segment to_segment(PyObject* pair) {
     return {start, end};
 }
 
-// The `Segments` alternative: a sequence of integer pairs, or nothing when any item is not one.
-std::optional<span::Segments> try_read_pairs(PyObject* input) {
-    if (!PySequence_Check(input)) {
-        return std::nullopt;
-    }
-    try {
-        return to_vector(input, to_segment);
-    } catch (PythonError&) {
-        return std::nullopt;  // this alternative failed; the next one decides
-    }
-}
-
-// The `Span` alternative: a copy of a span that is not held exclusively.
-std::optional<span::Segments> try_read_span(PyObject* input) {
-    if (auto shared = try_read_shared<SpanClass>(input)) {
-        return **shared;
-    }
-    return std::nullopt;
-}
-
-// The `PyAny` alternative: whatever `input.to_span()` returns must be a span.
-span::Segments read_to_span_hook(PyObject* input) {
-    Ref method = checked(PyObject_GetAttrString(input, "to_span"));
-    Ref no_arguments = checked(PyTuple_New(0));
-    Ref result = checked(PyObject_Call(method.get(), no_arguments.get(), nullptr));
-    return read_copy<SpanClass>(result.get());
-}
-
+// The alternatives in order: a sequence of integer pairs, a span, the `to_span()` hook.
 span::Segments segments_from_input(PyObject* input) {
-    if (auto pairs = try_read_pairs(input)) {
+    if (auto pairs = set_class::try_read_sequence(input, to_segment)) {
         for (const span::Segment& segment : *pairs) {
             if (segment.start > segment.end) {
                 raise(PyExc_ValueError, "Start point of segment cannot be greater than its end point");
@@ -57,10 +30,10 @@ span::Segments segments_from_input(PyObject* input) {
         span::merge_segments(*pairs);
         return std::move(*pairs);
     }
-    if (auto copied = try_read_span(input)) {
+    if (auto copied = set_class::try_read_instance<SpanClass>(input, std::identity{})) {
         return std::move(*copied);
     }
-    return read_to_span_hook(input);
+    return set_class::read_from_hook<SpanClass>(input, "to_span");
 }
 
 Ref construct(PyTypeObject*, PyObject* args, PyObject* kwargs) {
@@ -79,18 +52,6 @@ Ref segments(PyObject* self) {
     });
 }
 
-Ref copy_span(PyObject* self) {
-    return new_instance<SpanClass>(*Shared<SpanClass>(self));
-}
-
-Ref repr_text(PyObject* self) {
-    return to_python(span::format_repr(*Shared<SpanClass>(self)));
-}
-
-Ref str_text(PyObject* self) {
-    return to_python(span::format_str(*Shared<SpanClass>(self)));
-}
-
 }  // namespace
 
 PyObject* new_(PyTypeObject* type, PyObject* args, PyObject* kwargs) noexcept {
@@ -99,22 +60,6 @@ PyObject* new_(PyTypeObject* type, PyObject* args, PyObject* kwargs) noexcept {
 
 PyObject* get_segments(PyObject* self, void* closure) noexcept {
     return getter_entry<segments>(self, closure);
-}
-
-PyObject* copy(PyObject* self, PyObject* unused) noexcept {
-    return noargs_entry<copy_span>(self, unused);
-}
-
-}  // namespace velnor::span_python
-
-namespace velnor::span_python {
-
-PyObject* repr(PyObject* self) noexcept {
-    return boundary::unary_entry<repr_text>(self);
-}
-
-PyObject* str(PyObject* self) noexcept {
-    return boundary::unary_entry<str_text>(self);
 }
 
 }  // namespace velnor::span_python

@@ -1,0 +1,349 @@
+"""Match index functions and utf16len: worked examples, binding, conversion errors and searcher edges."""
+
+import random
+import sys
+
+import pytest
+
+import velnor_lib
+from text_oracle import MATCH_NAMES, call, oracle
+
+DOCSTRINGS = {
+    "match_indices": "Returns a list of the UTF-8 indices of disjoint matches, from start to end.",
+    "match_utf16_indices": "Returns a list of the UTF-16 indices of disjoint matches, from start to end.",
+    "match_byte_indices": "Returns a list of the byte indices of disjoint matches, from start to end.",
+    "rmatch_indices": "Returns a list of the UTF-8 indices of disjoint matches, from end to start.",
+    "rmatch_utf16_indices": "Returns a list of the UTF-16 indices of disjoint matches, from end to start.",
+    "rmatch_byte_indices": "Returns a list of the byte indices of disjoint matches, from end to start.",
+    "utf16len": "A function that returns the UTF-16 length of a string.",
+}
+
+# Five code points: 'a', U+00E9, U+20AC, U+1F600, 'a'; eleven UTF-8 bytes, six UTF-16 units.
+WORKED = "a\u00e9\u20ac\U0001F600a"
+
+
+# --- Module-level facts ----------------------------------------------------------------------------
+
+
+@pytest.mark.parametrize("name", list(DOCSTRINGS))
+def test_function_object(name):
+    function = getattr(velnor_lib, name)
+    assert function.__doc__ == DOCSTRINGS[name]
+    assert function.__self__ is velnor_lib
+    assert function.__module__ == "velnor_lib"
+    assert function.__name__ == name
+    assert function.__text_signature__ is None
+
+
+def test_registered_first_in_order():
+    assert velnor_lib.__all__[:7] == list(DOCSTRINGS)
+
+
+# --- Worked example and further cases ---------------------------------------------------------------
+
+
+@pytest.mark.parametrize(
+    "name, pattern, expected",
+    [
+        ("match_indices", "a", [0, 4]),
+        ("match_utf16_indices", "a", [0, 5]),
+        ("match_byte_indices", "a", [0, 10]),
+        ("rmatch_indices", "a", [4, 0]),
+        ("rmatch_utf16_indices", "a", [5, 0]),
+        ("rmatch_byte_indices", "a", [10, 0]),
+        ("match_indices", "\u20ac\U0001F600", [2]),
+        ("match_utf16_indices", "\u20ac\U0001F600", [2]),
+        ("match_byte_indices", "\u20ac\U0001F600", [3]),
+        ("rmatch_indices", "\u20ac\U0001F600", [2]),
+        ("rmatch_utf16_indices", "\u20ac\U0001F600", [2]),
+        ("rmatch_byte_indices", "\u20ac\U0001F600", [3]),
+        ("match_indices", "", [0, 1, 2, 3, 4, 5]),
+        ("match_utf16_indices", "", [0, 1, 2, 3, 5, 6]),
+        ("match_byte_indices", "", [0, 1, 3, 6, 10, 11]),
+        ("rmatch_indices", "", [5, 4, 3, 2, 1, 0]),
+        ("rmatch_utf16_indices", "", [6, 5, 3, 2, 1, 0]),
+        ("rmatch_byte_indices", "", [11, 10, 6, 3, 1, 0]),
+        ("match_utf16_indices", "\U0001F600a", [3]),
+        ("rmatch_utf16_indices", "\U0001F600", [3]),
+    ],
+)
+def test_worked_example(name, pattern, expected):
+    assert call(name, WORKED, pattern) == expected
+
+
+def test_worked_example_utf16len():
+    assert velnor_lib.utf16len(WORKED) == 6
+
+
+@pytest.mark.parametrize(
+    "text, pattern, forward, backward",
+    [
+        ("aaaa", "aa", [0, 2], [2, 0]),
+        ("aaa", "aa", [0], [1]),
+        ("banana", "ana", [1], [3]),
+        ("banana", "a", [1, 3, 5], [5, 3, 1]),
+        ("", "", [0], [0]),
+        ("", "a", [], []),
+        ("ab", "abc", [], []),
+        ("abc", "abc", [0], [0]),
+        ("abc", "d", [], []),
+        ("abcabc", "", [0, 1, 2, 3, 4, 5, 6], [6, 5, 4, 3, 2, 1, 0]),
+    ],
+)
+@pytest.mark.parametrize("unit", ["", "utf16_", "byte_"])
+def test_ascii_cases_in_every_unit(text, pattern, forward, backward, unit):
+    assert call(f"match_{unit}indices", text, pattern) == forward
+    assert call(f"rmatch_{unit}indices", text, pattern) == backward
+
+
+@pytest.mark.parametrize("name", MATCH_NAMES)
+def test_non_ascii_overlaps_match_oracle(name):
+    for text, pattern in [("\u00e9\u00e9\u00e9", "\u00e9\u00e9"), ("\U0001F600" * 5, "\U0001F600" * 2),
+                          ("x\u4e2d\u6587x\u4e2d", "x\u4e2d"), ("\u00e9a\u00e9a\u00e9", "\u00e9a\u00e9")]:
+        assert call(name, text, pattern) == oracle(name, text, pattern)
+
+
+@pytest.mark.parametrize("name", MATCH_NAMES)
+def test_keywords_in_either_order(name):
+    expected = call(name, WORKED, "a")
+    assert call(name, string=WORKED, substring="a") == expected
+    assert call(name, substring="a", string=WORKED) == expected
+    assert call(name, WORKED, substring="a") == expected
+
+
+class Text(str):
+    """A str subclass that lies about itself wherever it can."""
+
+    def isascii(self):
+        return True
+
+    def encode(self, *args, **kwargs):
+        raise AssertionError("the subclass's own methods must not be used")
+
+    def __eq__(self, other):
+        return False
+
+    __hash__ = str.__hash__
+
+
+@pytest.mark.parametrize("name", MATCH_NAMES)
+@pytest.mark.parametrize("text", [WORKED, "ab" * 3000, "\u00e9b" * 3000])
+def test_str_subclass_is_treated_as_its_str(name, text):
+    for pattern in ["a", "b", "", "ab", "\u00e9"]:
+        assert call(name, Text(text), Text(pattern)) == call(name, text, pattern)
+
+
+@pytest.mark.parametrize("text", ["", "abc", WORKED, "\U0001F600" * 3, "x" * 5000, "\u00e9\U0001F600" * 9000])
+def test_utf16len(text):
+    assert velnor_lib.utf16len(text) == len(text.encode("utf-16-le")) // 2
+    assert velnor_lib.utf16len(Text(text)) == len(text.encode("utf-16-le")) // 2
+    assert velnor_lib.utf16len(string=text) == len(text.encode("utf-16-le")) // 2
+
+
+@pytest.mark.parametrize("text", ["\u00e9" * 10, "\u00e9" * 10000, "\u4e2d\U0001F600" * 5000])
+def test_no_utf8_form_is_left_inside_the_argument(text):
+    # The interpreter counts a cached UTF-8 form in a str's size; every encoding made for a call must go.
+    text = (text + "!")[:-1]  # a new string, which nothing else has encoded
+    pattern = "\u00e9" * 3
+    sizes = sys.getsizeof(text), sys.getsizeof(pattern)
+    for name in MATCH_NAMES:
+        call(name, text, pattern)
+    velnor_lib.utf16len(text)
+    assert (sys.getsizeof(text), sys.getsizeof(pattern)) == sizes
+
+
+def test_result_is_a_fresh_list_of_ints():
+    first = velnor_lib.match_indices("abab", "b")
+    second = velnor_lib.match_indices("abab", "b")
+    assert type(first) is list and first == [1, 3] and first is not second
+    assert all(type(item) is int for item in first)
+
+
+# --- Errors ------------------------------------------------------------------------------------------
+
+
+@pytest.mark.parametrize(
+    "name, args, kwargs, message",
+    [
+        ("match_indices", (), {},
+         "match_indices() missing 2 required positional arguments: 'string' and 'substring'"),
+        ("match_indices", ("abc",), {}, "match_indices() missing 1 required positional argument: 'substring'"),
+        ("rmatch_byte_indices", (), {"substring": "a"},
+         "rmatch_byte_indices() missing 1 required positional argument: 'string'"),
+        ("match_utf16_indices", ("a", "b", "c"), {},
+         "match_utf16_indices() takes 2 positional arguments but 3 were given"),
+        ("rmatch_indices", ("a", "b"), {"string": "c"},
+         "rmatch_indices() got multiple values for argument 'string'"),
+        ("match_byte_indices", ("a", "b"), {"pattern": "c"},
+         "match_byte_indices() got an unexpected keyword argument 'pattern'"),
+        ("utf16len", ("a", "b"), {}, "utf16len() takes 1 positional arguments but 2 were given"),
+        ("utf16len", ("a",), {"string": "b"}, "utf16len() got multiple values for argument 'string'"),
+        ("utf16len", (), {"text": "a"}, "utf16len() got an unexpected keyword argument 'text'"),
+        ("utf16len", (), {}, "utf16len() missing 1 required positional argument: 'string'"),
+        ("utf16len", (5,), {}, "argument 'string': 'int' object cannot be converted to 'PyString'"),
+        ("utf16len", (b"a",), {}, "argument 'string': 'bytes' object cannot be converted to 'PyString'"),
+        ("match_indices", (b"abc", "a"), {},
+         "argument 'string': 'bytes' object cannot be converted to 'PyString'"),
+        ("match_indices", ("abc", b"a"), {},
+         "argument 'substring': 'bytes' object cannot be converted to 'PyString'"),
+        ("rmatch_utf16_indices", (None, 1), {},
+         "argument 'string': 'NoneType' object cannot be converted to 'PyString'"),
+        ("rmatch_indices", ("abc", 1.5), {},
+         "argument 'substring': 'float' object cannot be converted to 'PyString'"),
+        ("match_indices", (b"abc", "\ud800"), {},
+         "argument 'string': 'bytes' object cannot be converted to 'PyString'"),
+    ],
+)
+def test_type_errors(name, args, kwargs, message):
+    with pytest.raises(TypeError) as error:
+        call(name, *args, **kwargs)
+    assert type(error.value) is TypeError
+    assert str(error.value) == message
+
+
+def encode_error(text):
+    with pytest.raises(UnicodeEncodeError) as error:
+        text.encode("utf-8")
+    return error.value
+
+
+SURROGATE_TEXTS = [
+    "\ud800",
+    "a\udfffb",
+    "ab\ud83d\ude00",  # a high and a low surrogate written as two code points: no pair in UTF-8
+    "x" * 5000 + "\ud800",  # long enough to take the path that first asks str.isascii()
+    "\u00e9" * 20000 + "\udc00",  # spans several blocks of utf16len's code-point reader
+]
+
+
+@pytest.mark.parametrize("text", SURROGATE_TEXTS)
+@pytest.mark.parametrize("name", MATCH_NAMES)
+def test_surrogate_raises_the_interpreters_error(name, text):
+    expected = encode_error(text)
+    for args in [(text, "a"), ("a", text), (text, text), (text, "\udbff")]:
+        with pytest.raises(UnicodeEncodeError) as error:
+            call(name, *args)
+        assert type(error.value) is UnicodeEncodeError
+        assert error.value.args == expected.args
+        assert str(error.value) == str(expected)
+
+
+@pytest.mark.parametrize("text", SURROGATE_TEXTS)
+def test_surrogate_in_utf16len(text):
+    expected = encode_error(text)
+    with pytest.raises(UnicodeEncodeError) as error:
+        velnor_lib.utf16len(text)
+    assert error.value.args == expected.args
+    assert str(error.value) == str(expected)
+
+
+# --- Searcher edges, through the public functions ----------------------------------------------------
+
+VECTOR_EDGES = [1, 2, 15, 16, 17, 31, 32, 33, 47, 48, 49, 63, 64, 65, 95, 96, 97, 127, 128, 129]
+
+
+@pytest.mark.parametrize("length", VECTOR_EDGES)
+@pytest.mark.parametrize("pattern", ["q", "qz", "xyz", "qrstuvwx", "q" * 9 + "z" * 8])
+@pytest.mark.parametrize("name", MATCH_NAMES)
+def test_match_at_every_place_around_vector_widths(length, pattern, name):
+    filler = ("abcdefghijklmnop" * 16)[:length]
+    for place in sorted({0, 1, length // 2, length - len(pattern), length - len(pattern) - 1}):
+        if 0 <= place <= length - len(pattern):
+            text = filler[:place] + pattern + filler[place + len(pattern):]
+            assert call(name, text, pattern) == oracle(name, text, pattern), (text, pattern)
+    assert call(name, filler, pattern) == []
+
+
+@pytest.mark.parametrize("length", VECTOR_EDGES)
+@pytest.mark.parametrize("name", MATCH_NAMES)
+def test_dense_matches_around_vector_widths(length, name):
+    for text in ["ab" * length, ("\u00e9b\u4e2d" * length)[:length], ("a\U0001F600" * length)[:length]]:
+        for pattern in ["b", "ab", "ba", "\u00e9b", "\U0001F600", ""]:
+            assert call(name, text, pattern) == oracle(name, text, pattern), (text, pattern)
+
+
+@pytest.mark.parametrize("size", [100, 4097, 70000])
+@pytest.mark.parametrize("k", [1, 20, 1000])
+def test_adversarial_run_of_one_letter(size, k):
+    text = "a" * size
+    stopper = "a" * k + "b"
+    for name in MATCH_NAMES:
+        assert call(name, text, stopper) == []
+        assert call(name, text + "b", stopper) == ([size - k] if size >= k else [])
+        assert call(name, "b" + text + "b", stopper) == oracle(name, "b" + text + "b", stopper)
+        assert call(name, text, "a" * k) == oracle(name, text, "a" * k)
+
+
+def near_miss(unit, pattern_units):
+    """A pattern made of the text's own period with its last character doubled: the prefilter's two bytes
+    are in place at every period of the text, and each verification fails only at the end, so the
+    search soon hands over to Two-Way."""
+    return unit * pattern_units + unit[-1]
+
+
+@pytest.mark.parametrize("unit", ["ab", "aab", "abc", "\u00e9\u4e2d", "a\U0001F600"])
+@pytest.mark.parametrize("pattern_units", [4, 30, 400])
+@pytest.mark.parametrize("name", MATCH_NAMES)
+def test_prefilter_hands_over_to_two_way(unit, pattern_units, name):
+    text = unit * 3000
+    pattern = near_miss(unit, pattern_units)
+    assert call(name, text, pattern) == []
+    # Occurrences planted at both ends and in the middle, far beyond the point of hand-over.
+    half = len(text) // 2
+    planted = pattern + text[:half] + pattern + text[half:] + pattern
+    assert call(name, planted, pattern) == oracle(name, planted, pattern)
+    assert call(name, text, unit * pattern_units) == oracle(name, text, unit * pattern_units)
+
+
+@pytest.mark.parametrize("unit", ["ab", "aab", "abaab", "\u00e9a", "\U0001F600\u00e9"])
+@pytest.mark.parametrize("k", [3, 8, 40])
+@pytest.mark.parametrize("name", MATCH_NAMES)
+def test_periodic_patterns_after_hand_over(unit, k, name):
+    # Runs of the pattern's period one unit too short, exactly long enough and one unit too long, broken
+    # by the unit's last character: most candidates fail late, and Two-Way meets periodic windows.
+    for run in (k - 1, k, k + 1):
+        text = (unit * run + unit[-1]) * (6000 // (len(unit) * run))
+        for pattern in (unit * k, (unit * k)[1:], (unit * k)[:-1], unit[-1] + unit * k):
+            assert call(name, text, pattern) == oracle(name, text, pattern), (run, pattern)
+
+
+@pytest.mark.parametrize("seed", range(40))
+def test_random_two_letter_text_after_hand_over(seed):
+    # In a two-letter text the prefilter's two bytes are in place in a quarter of the windows; with
+    # patterns of 12 or more bytes failed verifications outrun the budget within a few hundred windows,
+    # and Two-Way searches the rest. Patterns are slices of the text, some with one letter changed.
+    rng = random.Random(seed)
+    letters = rng.choice(["ab", "a\u00e9", "\U0001F600b"])
+    text = "".join(rng.choice(letters) for _ in range(3000))
+    for _ in range(10):
+        start = rng.randrange(len(text) - 40)
+        pattern = list(text[start:start + rng.randint(12, 40)])
+        if rng.random() < 0.5:
+            pattern[rng.randrange(len(pattern))] = rng.choice(letters)
+        pattern = "".join(pattern)
+        for name in MATCH_NAMES:
+            assert call(name, text, pattern) == oracle(name, text, pattern), pattern
+
+
+def other_letter(letter, letters):
+    return next(candidate for candidate in letters if candidate != letter)
+
+
+@pytest.mark.parametrize("period", ["ab", "aab", "abb", "aba", "abaab", "a\u00e9", "\U0001F600b"])
+@pytest.mark.parametrize("repeats", [4, 7, 12])
+def test_two_way_memory_covers_only_what_was_compared(period, repeats):
+    # After the right part of a periodic pattern matched and its left part did not, Two-Way shifts by the
+    # period and trusts the bytes it has already seen; the trap differs from the pattern exactly at the
+    # first byte it has not seen. A long run of near misses first makes the prefilter hand over.
+    letters = sorted(set(period))
+    pattern = (period * repeats)[: len(period) * repeats - (len(period) > 2)]
+    seen = len(pattern) - len(period)
+    near_misses = (pattern[:-1] + other_letter(pattern[-1], letters)) * 60
+    trap = (other_letter(pattern[0], letters) + pattern[1:]
+            + other_letter(pattern[seen], letters) + pattern[seen + 1:])
+    for shift in range(2 * len(period)):
+        text = near_misses + pattern[:shift] + trap
+        for name in MATCH_NAMES:
+            assert call(name, text, pattern) == oracle(name, text, pattern), shift
+            # Mirrored, for the backward searcher's own factorisation.
+            assert call(name, text[::-1], pattern[::-1]) == oracle(name, text[::-1], pattern[::-1]), shift
