@@ -11,7 +11,9 @@ is printed as the physical reference. Timings on a shared machine are noisy; com
 """
 
 import argparse
+import contextlib
 import gc
+import io
 import random
 import re
 import statistics
@@ -19,6 +21,7 @@ import time
 
 import velnor_lib
 
+KB = 1 << 10
 MB = 1 << 20
 
 # Letter weights of English prose, so that byte frequencies look like real text.
@@ -157,7 +160,8 @@ def median_time(function, repeats):
     return statistics.median(times)
 
 
-def bench_size(size, repeats, rng, aims):
+def bench_size(size, repeats, rng, aims, rows=None):
+    """Prints the table of one text size; adds entries to `aims` and, when given, report rows to `rows`."""
     cases = make_cases(size, rng)
     label = f"{size // MB} MB"
     reference = cases[0][2].encode()
@@ -185,6 +189,10 @@ def bench_size(size, repeats, rng, aims):
                       f"{regex_time * 1e3:>10.2f}{regex_time / our_time:>7.1f}")
                 aims.append(((label, kind, which, unit, direction), our_time, loop_time, regex_time, memchr,
                              utf8_size, len(reference)))
+                if rows is not None:
+                    operation = f"{ours.__name__}, {kind} {which}"
+                    rows += [report_row(operation, size, our_time, "find loop", loop_time),
+                             report_row(operation, size, our_time, "re.finditer", regex_time)]
     print(f"{'utf16len':<20}{'ours ms':>10}{'encode ms':>11}{'x':>7}")
     for kind, text in (("ascii", cases[0][2]), ("mixed", cases[2][2])):
         assert velnor_lib.utf16len(text) == len(text.encode("utf-16-le")) // 2
@@ -192,6 +200,25 @@ def bench_size(size, repeats, rng, aims):
         encode_time = median_time(lambda: len(text.encode("utf-16-le")) // 2, repeats)
         print(f"{kind:<20}{our_time * 1e3:>10.3f}{encode_time * 1e3:>11.2f}{encode_time / our_time:>7.1f}")
         aims.append(((label, kind, "utf16len"), our_time, encode_time))
+        if rows is not None:
+            rows.append(report_row(f"utf16len, {kind}", size, our_time, "len(encode('utf-16-le'))", encode_time))
+
+
+def report_row(operation, size, ours, peer, theirs):
+    return {"group": "text", "operation": operation, "size": size, "ours_s": ours, "peer": peer,
+            "peer_s": theirs, "note": ""}
+
+
+def run(quick):
+    """Rows {group, operation, size, ours_s, peer, peer_s, note} over text sizes that make a curve (size: the
+    text's nominal UTF-8 length), for bench/report.py; the tables this module prints by itself are left out."""
+    rng = random.Random(2024)
+    rows, aims = [], []
+    sizes = [64 * KB, 256 * KB, MB] if quick else [64 * KB, MB, 8 * MB, 64 * MB]
+    with contextlib.redirect_stdout(io.StringIO()):
+        for size in sizes:
+            bench_size(size, 3 if quick or size > MB else 7, rng, aims, rows)
+    return rows
 
 
 def judge(aims):

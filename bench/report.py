@@ -2,13 +2,13 @@
 
     pip install '.[bench]'
     python bench/report.py            # full sizes, several minutes
-    python bench/report.py --quick    # smaller sizes and fewer repeats, a few minutes
+    python bench/report.py --quick    # smaller sizes and fewer repeats, under a minute
 
 Each bench/bench_*.py module offers `run(quick)`, which returns rows {group, operation, size, ours_s, peer,
 peer_s, note} (times in seconds per call, medians of repeats; peer_s is None where a slow peer was skipped).
 This script runs them all in one process, prints every row, and writes to bench/results/:
 
-- report.md: the machine, the interpreter and a markdown table with the largest size measured per operation;
+- report.md: the machine, the interpreter and a markdown table of the charted operations at their largest size;
 - rows.json: every row;
 - chart.png: time per call against input size, log-log, for the main operations next to their peers.
 
@@ -20,6 +20,7 @@ import argparse
 import datetime
 import importlib
 import json
+import math
 import os
 import pathlib
 import platform
@@ -91,8 +92,9 @@ def size_text(row):
     return f"{row['size']:,}"
 
 
-def cells(row):
-    return [row["group"], row["operation"], size_text(row), human(row["ours_s"]), row["peer"],
+def cells(row, titles=None):
+    operation = titles.get((row["group"], row["operation"]), row["operation"]) if titles else row["operation"]
+    return [row["group"], operation, size_text(row), human(row["ours_s"]), row["peer"],
             human(row["peer_s"]), ratio(row), row["note"]]
 
 
@@ -109,10 +111,12 @@ def print_table(rows):
 
 
 def largest_sizes(rows):
-    """For each (group, operation, peer), the row of the largest size at which the peer was measured."""
+    """For each operation of the chart and each peer, the row of the largest size at which the peer was
+    measured."""
+    charted = {(group, operation) for group, panels in PANELS.items() for operation, _ in panels}
     chosen = {}
     for row in rows:
-        if row["peer_s"] is None:
+        if row["peer_s"] is None or (row["group"], row["operation"]) not in charted:
             continue
         key = (row["group"], row["operation"], row["peer"])
         if key not in chosen or row["size"] > chosen[key]["size"]:
@@ -145,12 +149,14 @@ def markdown(rows, quick, seconds):
     lines = [
         f"Machine: {machine()}. Interpreter: {interpreter()}. "
         f"Run: `python bench/report.py{' --quick' if quick else ''}` on {datetime.date.today().isoformat()}, "
-        f"{seconds / 60:.1f} minutes. Each row shows the largest size measured for that operation and peer.",
+        f"{seconds / 60:.1f} minutes. Each row: an operation of the chart at the largest size measured for that "
+        "peer; bench/results/rows.json has every size and operation.",
         "",
         "| " + " | ".join(HEADER[:-1]) + " |",
         "|" + "|".join(["---"] * 3 + ["--:", "---", "--:", "--:"]) + "|",
     ]
-    lines += ["| " + " | ".join(cell.replace("|", "\\|") for cell in cells(row)[:-1]) + " |"
+    titles = {(group, operation): title for group, panels in PANELS.items() for operation, title in panels}
+    lines += ["| " + " | ".join(cell.replace("|", "\\|") for cell in cells(row, titles)[:-1]) + " |"
               for row in largest_sizes(rows)]
     return "\n".join(lines) + "\n"
 
@@ -217,6 +223,9 @@ def chart(rows, path):
                     continue
                 colour = colours.setdefault(peer, palette[len(colours) % len(palette)])
                 (handles[peer],) = ax.plot(*zip(*points), color=colour, linestyle="--", marker="s", markersize=3)
+            low, high = ax.get_ylim()
+            if math.floor(math.log10(high)) - math.ceil(math.log10(low)) < 1:  # fewer than two powers of ten shown
+                ax.yaxis.set_major_locator(LogLocator(base=10, subs=(1.0, 2.0, 5.0)))
     figure.legend(handles.values(), handles.keys(), loc="lower center", ncol=min(len(handles), 8), fontsize=9,
                   frameon=False)
     figure.suptitle("velnor_lib against its peers: median time per call (lower is faster)", fontsize=11)
