@@ -12,6 +12,9 @@ This script runs them all in one process, prints every row, and writes to bench/
 - rows.json: every row;
 - chart.png: time per call against input size, log-log, for the main operations next to their peers.
 
+With --publish it also copies the chart to docs/bench-chart.png (reduced to a small palette) and puts the
+markdown table into README.md between the bench-report markers.
+
 "peer / ours" is the peer's time divided by ours: above 1 velnor_lib is faster. Figures from a machine whose CPU
 is shared with other work are noisy; compare ratios within one run.
 """
@@ -29,6 +32,8 @@ import time
 
 BENCH = pathlib.Path(__file__).resolve().parent
 RESULTS = BENCH / "results"
+ROOT = BENCH.parent
+MARKERS = ("<!-- bench-report: start -->", "<!-- bench-report: end -->")
 
 # The chart: one row of panels per group, one panel per operation. (group, operation as the module names it,
 # panel title); x-axis label per group.
@@ -234,10 +239,23 @@ def chart(rows, path):
     plt.close(figure)
 
 
+def publish(table):
+    """Copies the chart into docs/ as a palette PNG and replaces the README's table between the markers."""
+    from PIL import Image
+
+    with Image.open(RESULTS / "chart.png") as image:
+        image.convert("RGB").quantize(colors=256).save(ROOT / "docs" / "bench-chart.png", optimize=True)
+    readme = (ROOT / "README.md").read_text(encoding="utf-8")
+    start, end = readme.index(MARKERS[0]), readme.index(MARKERS[1])
+    body = f"{MARKERS[0]}\n{table}\n![Time per call against size, log-log](docs/bench-chart.png)\n"
+    (ROOT / "README.md").write_text(readme[:start] + body + readme[end:], encoding="utf-8")
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--quick", action="store_true", help="smaller sizes and fewer repeats")
     parser.add_argument("--only", nargs="+", metavar="MODULE", help="run only these modules, e.g. bench_span")
+    parser.add_argument("--publish", action="store_true", help="also update docs/bench-chart.png and README.md")
     options = parser.parse_args()
     started = time.perf_counter()
     rows = []
@@ -251,8 +269,11 @@ def main():
     print_table(rows)
     RESULTS.mkdir(exist_ok=True)
     (RESULTS / "rows.json").write_text(json.dumps(rows, indent=1) + "\n", encoding="utf-8")
-    (RESULTS / "report.md").write_text(markdown(rows, options.quick, seconds), encoding="utf-8")
+    table = markdown(rows, options.quick, seconds)
+    (RESULTS / "report.md").write_text(table, encoding="utf-8")
     chart(rows, RESULTS / "chart.png")
+    if options.publish:
+        publish(table)
     print(f"\nwrote {RESULTS / 'report.md'}, rows.json and chart.png in {seconds:.0f} s of benchmarks")
     return 0
 

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Checks the type stubs: stubtest against the installed module, then mypy --strict and basedpyright over the
-# typed example. Builds its own venv (TYPES_VENV to reuse one), so it needs only python3 and PyPI.
+# typed example and over the stub file itself. Builds its own venv (TYPES_VENV to reuse one), so it needs only python3 and PyPI.
 # Usage: bash scripts/check_types.sh
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
@@ -28,6 +28,13 @@ echo "== mypy --strict =="
 
 echo "== basedpyright =="
 "$venv/bin/basedpyright" --pythonpath "$venv/bin/python" typed_usage.py
+
+# The stub file itself, as its own module in a folder apart, so that it cannot shadow the installed one above.
+echo "== the stub file itself =="
+mkdir stub
+cp "$site/velnor_lib-stubs/__init__.pyi" stub/velnor_lib.pyi
+"$venv/bin/python" -m mypy --strict --python-version 3.10 --no-incremental stub/velnor_lib.pyi
+"$venv/bin/basedpyright" --pythonpath "$venv/bin/python" stub/velnor_lib.pyi
 
 echo "== the example runs =="
 "$venv/bin/python" typed_usage.py

@@ -1,9 +1,17 @@
 """Types of velnor_lib: integer spans, real intervals, text match indices and chunked iteration."""
 
 from collections.abc import Iterable, Sequence
-from typing import ClassVar, Generic, Protocol, SupportsFloat, SupportsIndex, TypeVar, final, type_check_only
-
-from typing_extensions import TypeAlias
+from typing import (
+    ClassVar,
+    Generic,
+    Protocol,
+    SupportsFloat,
+    SupportsIndex,
+    TypeAlias,
+    TypeVar,
+    final,
+    type_check_only,
+)
 
 __all__ = [
     "match_indices",
