@@ -36,6 +36,7 @@ if [ ! -x "$VENV/bin/python" ]; then
     "$PYTHON" -m venv "$VENV"
 fi
 pip() { "$VENV/bin/python" -m pip --disable-pip-version-check "$@"; }
+pip install -q --upgrade pip
 pip install -q scikit-build-core cmake ninja
 pip uninstall -q -y velnor_lib 2>/dev/null || true
 pip install -q --no-build-isolation -C cmake.define.VELNOR_EXTRA_FLAGS="$FLAGS" -C build-dir=build/sanitize \

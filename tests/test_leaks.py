@@ -122,6 +122,7 @@ class Source:
 
 
 BIG = 10**12  # outside the small-int cache, so its reference count is its own
+IMMORTAL = 2**29  # reference counts from here up mark immortal objects (3.12+), whose counts mean nothing
 
 
 # Span ---------------------------------------------------------------------------------------------------------
@@ -459,6 +460,8 @@ def watched(row):
     def visit(value, depth):
         if isinstance(value, (bool, type(None))) or (type(value) is int and -5 <= value <= 256):
             return  # shared singletons: other code moves their counts
+        if sys.getrefcount(value) >= IMMORTAL:
+            return
         found[id(value)] = value
         if depth == 3:
             return
