@@ -380,6 +380,44 @@ def test_type_without_readable_name():
     assert_free(s)
 
 
+# Many operands, odd keywords ---------------------------------------------------------------------------------
+
+
+@pytest.mark.parametrize("method", ["union", "intersection", "difference", "union_update",
+                                    "intersection_update", "difference_update"])
+def test_a_late_bad_operand_releases_every_earlier_hold(method):
+    s = Span([(0, 100)])
+    t = Span([(5, 10)])
+    assert raised(getattr(s, method), *([t] * 10_000), 5) == (TypeError, "'int' object cannot be converted to "
+                                                                         "'Span'")
+    assert s.segments == [(0, 100)]
+    assert_free(s, t)
+
+
+def test_many_operands():
+    s = Span([(0, 100)])
+    pieces = [Span([(i, i)]) for i in range(0, 200_000, 2)]
+    united = [(0, 100)] + [(i, i) for i in range(102, 200_000, 2)]
+    assert s.union(*pieces).segments == united
+    assert s.difference(*pieces).segments == [(i, i) for i in range(1, 100, 2)]
+    assert s.intersection(*pieces).segments == []  # {0} ∩ {2} is already empty
+    s.union_update(*pieces)
+    assert s.segments == united
+    assert_free(s, *pieces[:3])
+
+
+@pytest.mark.parametrize("key", ["\ud800", "inpu\x00t", "input ", "\u0130nput"], ids=ascii)
+def test_keyword_that_matches_no_parameter(key):
+    s = Span([(1, 2)])
+    assert raised(lambda: Span(**{key: []})) == (TypeError, f"Span.__new__() got an unexpected keyword argument "
+                                                            f"'{key}'")
+    assert raised(lambda: s.issubset(**{key: s})) == (TypeError, f"Span.issubset() got an unexpected keyword "
+                                                                 f"argument '{key}'")
+    assert raised(lambda: s.union(**{key: s})) == (TypeError, f"Span.union() got an unexpected keyword argument "
+                                                              f"'{key}'")
+    assert_free(s)
+
+
 # Python code that runs while a span is held ------------------------------------------------------------------
 
 
