@@ -95,6 +95,6 @@ for line in "${selected[@]}"; do
     fi
     runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log")
     total_runs=$((total_runs + ${runs:-0}))
-    echo "fuzz: $name: ${runs:-0} executions in $share s, corpus $(ls "$corpus" | wc -l) inputs"
+    echo "fuzz: $name: ${runs:-0} executions in $share s, $(ls "$corpus" | wc -l) inputs added to the corpus"
 done
 echo "fuzz: passed, $total_runs executions"

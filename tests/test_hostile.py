@@ -4,6 +4,7 @@ hang, or an object left held. After each case the objects involved must still ac
 import math
 import operator
 import sys
+import threading
 
 import pytest
 
@@ -156,6 +157,11 @@ def test_length_only_sizes_the_first_allocation(kind, length):
     s = Span(kind(PAIRS, length))
     assert s.segments == [(1, 5), (9, 12), (20, 20)]
     assert_free(s)
+
+
+@pytest.mark.parametrize("length", [10**18, sys.maxsize, 2**70], ids=str)
+def test_huge_range_is_refused_without_allocating_its_length(length):
+    assert raised(Span, range(length)) == no_to_span(range(0))
 
 
 class Failing:
@@ -461,6 +467,33 @@ def test_membership_index_that_recurses_forever():
 
     with pytest.raises(RecursionError):
         Deep() in s
+    assert_free(s)
+
+
+def test_other_thread_meets_a_held_span():
+    s = Span([(1, 5)])
+    entered = threading.Event()
+    release = threading.Event()
+    outcome = {}
+
+    def wait_inside():
+        entered.set()
+        release.wait(10)  # releases the interpreter lock while `s` is held for `in`
+        return 3
+
+    def reader():
+        outcome["member"] = Calling(3, wait_inside) in s
+
+    thread = threading.Thread(target=reader)
+    thread.start()
+    assert entered.wait(10)
+    try:
+        assert raised(s.union_update, Span([(7, 7)])) == (RuntimeError, "Already borrowed")
+        assert s.union(Span([(7, 7)])).segments == [(1, 5), (7, 7)]  # shared holds stack
+    finally:
+        release.set()
+        thread.join(10)
+    assert outcome == {"member": True}
     assert_free(s)
 
 
