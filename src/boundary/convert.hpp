@@ -63,7 +63,7 @@ void for_each_utf32_block(PyObject* text, Visit&& visit) {
     }
 }
 
-// A tuple (or subclass) of exactly `expected` items; returns its length-checked items, borrowed.
+// Checks for a tuple (or subclass) of exactly `expected` items.
 void check_tuple(PyObject* object, Py_ssize_t expected);
 
 // A tuple of exactly sizeof...(T) items, each converted in order.
@@ -77,7 +77,7 @@ auto to_tuple(PyObject* object, Converters&&... converters) {
 }
 
 // Calls `visit(item)` for each item of a sequence, in iteration order, holding a reference to each item
-// while it is visited. `hint` receives the reported length (0 when asking fails).
+// while it is visited.
 // Exact lists and tuples are read by index, re-reading the length at every step as their iterators do;
 // every other sequence goes through the iterator protocol.
 template <class Visit>

@@ -1,0 +1,172 @@
+// Fuzz target: the integer segment core (merge_segments, the set algebra, the text forms) against a
+// brute-force reference.
+//
+// The input decodes into three raw segment lists whose bounds are small integers or values at the ends of
+// the int64 range, where the "touching" tests are easiest to get wrong. The reference decides membership by
+// scanning the raw segments, and it is asked only at probe points: every bound of every list involved and
+// its two neighbours. Membership can change only between an end and the next integer, so agreeing on the
+// probes means agreeing everywhere.
+#include "span/algebra.hpp"
+#include "span/format.hpp"
+#include "span/segment.hpp"
+
+#include <algorithm>
+#include <cinttypes>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <limits>
+#include <string>
+#include <vector>
+
+using velnor::span::Segment;
+using velnor::span::Segments;
+
+namespace {
+
+constexpr std::int64_t min_value = std::numeric_limits<std::int64_t>::min();
+constexpr std::int64_t max_value = std::numeric_limits<std::int64_t>::max();
+
+[[noreturn]] void fail(const char* what) {
+    std::fprintf(stderr, "span_algebra: %s\n", what);
+    std::abort();
+}
+
+void check(bool condition, const char* what) {
+    if (!condition) {
+        fail(what);
+    }
+}
+
+// Reads the input one byte at a time; past the end every byte reads as 0.
+class Reader {
+public:
+    Reader(const std::uint8_t* data, std::size_t size) : data_(data), size_(size) {}
+    std::uint8_t byte() { return position_ < size_ ? data_[position_++] : 0; }
+
+    // Mostly small values, so that segments meet; one byte in eight is near an end of the int64 range.
+    std::int64_t bound() {
+        const std::uint8_t b = byte();
+        if (b < 224) {
+            return static_cast<std::int64_t>(b % 40) - 20;
+        }
+        const std::int64_t offset = (b - 224) % 16;
+        return b < 240 ? min_value + offset : max_value - offset;
+    }
+
+    Segments raw_list() {
+        const std::size_t count = byte() % 10;
+        Segments list;
+        for (std::size_t i = 0; i < count; ++i) {
+            const std::int64_t x = bound();
+            const std::int64_t y = bound();
+            list.push_back({std::min(x, y), std::max(x, y)});
+        }
+        return list;
+    }
+
+private:
+    const std::uint8_t* data_;
+    std::size_t size_;
+    std::size_t position_ = 0;
+};
+
+bool member(const Segments& list, std::int64_t x) {
+    return std::any_of(list.begin(), list.end(), [x](const Segment& s) { return s.start <= x && x <= s.end; });
+}
+
+void add_probes(std::vector<std::int64_t>& probes, const Segments& list) {
+    for (const Segment& s : list) {
+        for (const std::int64_t bound : {s.start, s.end}) {
+            probes.push_back(bound);
+            if (bound > min_value) {
+                probes.push_back(bound - 1);
+            }
+            if (bound < max_value) {
+                probes.push_back(bound + 1);
+            }
+        }
+    }
+}
+
+std::string expected_text(const Segments& list, const char* open, const char* close, const char* separator) {
+    std::string text;
+    char buffer[64];
+    for (std::size_t i = 0; i < list.size(); ++i) {
+        std::snprintf(buffer, sizeof buffer, "%s%s%" PRId64 ", %" PRId64 "%s", i > 0 ? separator : "", open,
+                      list[i].start, list[i].end, close);
+        text += buffer;
+    }
+    return text;
+}
+
+Segments normalised(const Segments& raw) {
+    Segments list = raw;
+    velnor::span::merge_segments(list);
+    check(velnor::span::is_normalised(list), "merge_segments left a list that is not normalised");
+    Segments again = list;
+    velnor::span::merge_segments(again);
+    check(again == list, "merge_segments is not idempotent");
+    return list;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    namespace span = velnor::span;
+    Reader reader(data, size);
+    const Segments raw_a = reader.raw_list();
+    const Segments raw_b = reader.raw_list();
+    const Segments raw_c = reader.raw_list();
+    const Segments a = normalised(raw_a);
+    const Segments b = normalised(raw_b);
+    const Segments c = normalised(raw_c);
+
+    const Segments a_or_b = span::unite(a, b);
+    const Segments a_and_b = span::intersect(a, b);
+    const Segments a_minus_b = span::subtract(a, b);
+    Segments union_of_three = a;
+    const Segments* others[] = {&b, &c};
+    span::unite_all(union_of_three, others);
+    const Segments& all = union_of_three;
+    Segments a_or_b_again = a;
+    span::unite_all(a_or_b_again, std::span<const Segments* const>(others, 1));
+    Segments a_unchanged = a;
+    span::unite_all(a_unchanged, {});
+
+    for (const Segments* result : {&a_or_b, &a_and_b, &a_minus_b, &all}) {
+        check(span::is_normalised(*result), "an algebra result is not normalised");
+    }
+    // A normalised list is canonical: equal sets have equal lists.
+    check(a_or_b == span::unite(b, a), "union is not symmetric");
+    check(a_and_b == span::intersect(b, a), "intersection is not symmetric");
+    check(a_or_b_again == a_or_b, "unite_all with one list differs from unite");
+    check(a_unchanged == a, "unite_all with no list changed its target");
+
+    std::vector<std::int64_t> probes = {min_value, max_value, 0};
+    for (const Segments* list : {&raw_a, &raw_b, &raw_c, &a_or_b, &a_and_b, &a_minus_b, &all}) {
+        add_probes(probes, *list);
+    }
+    bool subset = true;
+    bool disjoint = true;
+    for (const std::int64_t x : probes) {
+        const bool in_a = member(raw_a, x);
+        const bool in_b = member(raw_b, x);
+        const bool in_c = member(raw_c, x);
+        check(member(a, x) == in_a && member(b, x) == in_b && member(c, x) == in_c,
+              "merge_segments changed the set");
+        check(span::contains(a, x) == in_a, "contains disagrees with the reference");
+        check(member(a_or_b, x) == (in_a || in_b), "union disagrees with the reference");
+        check(member(a_and_b, x) == (in_a && in_b), "intersection disagrees with the reference");
+        check(member(a_minus_b, x) == (in_a && !in_b), "difference disagrees with the reference");
+        check(member(all, x) == (in_a || in_b || in_c), "union of three disagrees with the reference");
+        subset = subset && (!in_a || in_b);
+        disjoint = disjoint && !(in_a && in_b);
+    }
+    check(span::is_subset(a, b) == subset, "is_subset disagrees with the reference");
+    check(span::is_disjoint(a, b) == disjoint, "is_disjoint disagrees with the reference");
+
+    check(span::format_repr(a) == "Span([" + expected_text(a, "(", ")", ", ") + "])", "repr text");
+    check(span::format_str(a) == (a.empty() ? "\u2205" : expected_text(a, "[", "]", " \u222A ")), "str text");
+    return 0;
+}
