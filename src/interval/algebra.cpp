@@ -1,5 +1,7 @@
 #include "interval/algebra.hpp"
 
+#include "core/first_reaching.hpp"
+
 #include <cmath>
 #include <cstddef>
 #include <queue>
@@ -178,16 +180,7 @@ bool contains(const Segments& a, double x) noexcept {
     }
     // The first segment that ends at or after x is the only one that can hold it: a later one starts at
     // or after that end, and where they meet both ends are open.
-    std::size_t low = 0;
-    std::size_t high = a.size();
-    while (low < high) {
-        const std::size_t middle = low + (high - low) / 2;
-        if (a[middle].end < x) {
-            low = middle + 1;
-        } else {
-            high = middle;
-        }
-    }
+    const std::size_t low = core::first_reaching(a, x);
     if (low == a.size()) {
         return false;
     }

@@ -1,5 +1,7 @@
 #include "span/algebra.hpp"
 
+#include "core/first_reaching.hpp"
+
 #include <algorithm>
 #include <limits>
 #include <queue>
@@ -154,24 +156,9 @@ bool is_disjoint(const Segments& a, const Segments& b) noexcept {
 }
 
 bool contains(const Segments& a, std::int64_t x) noexcept {
-    // The first segment that ends at or after x is the only one that can hold it. The search halves a
-    // window with a conditional move instead of a branch, so mispredictions do not stall it on large lists.
-    if (a.empty()) {
-        return false;
-    }
-    const Segment* base = a.data();
-    std::size_t length = a.size();
-    while (length > 1) {
-        const std::size_t half = length / 2;
-        // Fetch both candidates of the next step while this one resolves: on lists beyond the cache the
-        // search is bound by memory latency, and this overlaps two levels of it.
-        __builtin_prefetch(base + half / 2);
-        __builtin_prefetch(base + half + half / 2);
-        base = base[half - 1].end < x ? base + half : base;
-        length -= half;
-    }
-    const Segment* candidate = base + (base->end < x ? 1 : 0);
-    return candidate != a.data() + a.size() && candidate->start <= x;
+    // The first segment that ends at or after x is the only one that can hold it.
+    const std::size_t index = core::first_reaching(a, x);
+    return index != a.size() && a[index].start <= x;
 }
 
 }  // namespace velnor::span
