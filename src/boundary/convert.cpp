@@ -71,13 +71,30 @@ bool known_ascii(PyObject* text, Py_ssize_t length) {
     return answer.get() == Py_True;
 }
 
+void read_code_points(PyObject* text, std::size_t start, std::span<std::uint32_t> out) {
+    static_assert(std::is_same_v<Py_UCS4, std::uint32_t>);
+    if (out.empty()) {
+        return;
+    }
+    const auto begin = static_cast<Py_ssize_t>(start);
+    const auto size = static_cast<Py_ssize_t>(out.size());
+    Ref piece = checked(PyUnicode_Substring(text, begin, begin + size));
+    if (PyUnicode_AsUCS4(piece.get(), out.data(), size, 0) == nullptr) {
+        throw_python_error();
+    }
+}
+
 Utf8Text to_text(PyObject* object) {
     to_str(object);
     const Py_ssize_t length = PyUnicode_GetLength(object);
     if (length < 0) {
         throw_python_error();
     }
-    if (known_ascii(object, length)) {
+    return utf8_text(object, known_ascii(object, length));
+}
+
+Utf8Text utf8_text(PyObject* object, bool ascii) {
+    if (ascii) {
         // ASCII is UTF-8 already: the interpreter hands out the str's own buffer and caches nothing.
         Py_ssize_t size = 0;
         const char* data = PyUnicode_AsUTF8AndSize(object, &size);
@@ -95,7 +112,8 @@ Utf8Text to_text(PyObject* object) {
         throw_python_error();
     }
     // One byte per code point means ASCII.
-    return Utf8Text{std::string_view(data, static_cast<std::size_t>(size)), std::move(encoded), size == length};
+    return Utf8Text{std::string_view(data, static_cast<std::size_t>(size)), std::move(encoded),
+                    size == PyUnicode_GetLength(object)};
 }
 
 void check_tuple(PyObject* object, Py_ssize_t expected) {

@@ -34,6 +34,8 @@ struct Utf8Text {
     bool ascii = false;  // every byte is a whole character: all index units coincide
 };
 Utf8Text to_text(PyObject* object);
+// The same for an object already known to be a str, told whether it is known to be ASCII.
+Utf8Text utf8_text(PyObject* str, bool ascii);
 
 // A str (or subclass), checked only: the object itself, borrowed.
 PyObject* to_str(PyObject* object);
@@ -42,24 +44,23 @@ PyObject* to_str(PyObject* object);
 // more ask str.isascii() (constant time, but a method call): shorter ones cost less to copy than to ask.
 bool known_ascii(PyObject* text, Py_ssize_t length);
 
+// Copies the code points of a str from index `start` on into `out`, out.size() of them.
+void read_code_points(PyObject* text, std::size_t start, std::span<std::uint32_t> out);
+
 // Calls `visit(block)` with consecutive blocks (std::span<const std::uint32_t>) of a str's code points,
 // copied through one fixed buffer, so memory stays constant whatever the length of the text.
 template <class Visit>
 void for_each_utf32_block(PyObject* text, Visit&& visit) {
-    static_assert(std::is_same_v<Py_UCS4, std::uint32_t>);
     constexpr Py_ssize_t block = 16384;  // 64 KB: stays in the second-level cache between copy and visit
     const Py_ssize_t length = PyUnicode_GetLength(text);
     if (length < 0) {
         throw_python_error();
     }
-    std::vector<Py_UCS4> buffer(static_cast<std::size_t>(std::min(length, block)));
+    std::vector<std::uint32_t> buffer(static_cast<std::size_t>(std::min(length, block)));
     for (Py_ssize_t start = 0; start < length; start += block) {
-        const Py_ssize_t stop = std::min(length, start + block);
-        Ref piece = checked(PyUnicode_Substring(text, start, stop));
-        if (PyUnicode_AsUCS4(piece.get(), buffer.data(), stop - start, 0) == nullptr) {
-            throw_python_error();
-        }
-        visit(std::span<const std::uint32_t>(buffer.data(), static_cast<std::size_t>(stop - start)));
+        const auto piece = std::span<std::uint32_t>(buffer).first(static_cast<std::size_t>(std::min(block, length - start)));
+        read_code_points(text, static_cast<std::size_t>(start), piece);
+        visit(std::span<const std::uint32_t>(piece));
     }
 }
 

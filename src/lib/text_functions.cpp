@@ -6,9 +6,12 @@
 #include "boundary/entry.hpp"
 #include "boundary/result.hpp"
 #include "lib/registration.hpp"
+#include "text/code_point_matches.hpp"
 #include "text/matches.hpp"
 
 #include <cstdint>
+#include <optional>
+#include <vector>
 
 namespace velnor {
 
@@ -18,21 +21,90 @@ using namespace boundary;
 
 enum class Direction { forward, backward };
 
+// Texts of at least this many code points that are not ASCII are read as code points, not encoded.
+constexpr Py_ssize_t code_point_text = 4096;
+
 Ref to_int_list(const text::Positions& values) {
     return to_list(values, [](std::size_t value) { return to_python(static_cast<std::uint64_t>(value)); });
+}
+
+// Raises the interpreter's own UnicodeEncodeError for a str known to hold a surrogate: its strict UTF-8
+// encoder is the one that describes the failure.
+[[noreturn]] void raise_encode_error(PyObject* string) {
+    to_text(string);
+    throw InternalFault("a surrogate was encoded to UTF-8");
+}
+
+// Reads code points of `string`; one that UTF-8 cannot hold fails the call as encoding it would.
+void read_valid_code_points(PyObject* string, std::size_t start, std::span<std::uint32_t> out) {
+    read_code_points(string, start, out);
+    if (text::holds_surrogate(out)) {
+        raise_encode_error(string);
+    }
+}
+
+// Returns the pattern's code points, or nothing when `substring` is not a str or holds a surrogate: its
+// error must wait until the whole of `string` has been checked, which is converted first.
+std::optional<std::vector<std::uint32_t>> pattern_code_points(PyObject* substring) {
+    if ((PyType_GetFlags(Py_TYPE(substring)) & Py_TPFLAGS_UNICODE_SUBCLASS) == 0) {
+        return std::nullopt;
+    }
+    const Py_ssize_t length = PyUnicode_GetLength(substring);
+    if (length < 0) {
+        throw_python_error();
+    }
+    std::vector<std::uint32_t> pattern(static_cast<std::size_t>(length));
+    read_code_points(substring, 0, pattern);
+    if (text::holds_surrogate(pattern)) {
+        return std::nullopt;
+    }
+    return pattern;
+}
+
+// A long non-ASCII text is searched as code points read block by block: encoding it to UTF-8 first
+// would cost more than the search, and a copy as large as the text.
+template <Direction Way, text::Unit Unit>
+Ref match_code_points(const Arguments<2>& arguments, PyObject* string, std::size_t length) {
+    std::optional<std::vector<std::uint32_t>> pattern = pattern_code_points(arguments[1]);
+    if (!pattern) {
+        for_each_utf32_block(string, [&](std::span<const std::uint32_t> block) {
+            if (text::holds_surrogate(block)) {
+                raise_encode_error(string);
+            }
+        });
+        arguments.convert(1, to_text);
+        throw InternalFault("a pattern that failed as code points converted to UTF-8");
+    }
+    const auto read = [string](std::size_t start, std::span<std::uint32_t> out) {
+        read_valid_code_points(string, start, out);
+    };
+    if constexpr (Way == Direction::forward) {
+        return to_int_list(text::match_code_points(length, *pattern, Unit, read));
+    } else {
+        return to_int_list(text::rmatch_code_points(length, *pattern, Unit, read));
+    }
 }
 
 template <const FunctionDescription& Description, Direction Way, text::Unit Unit>
 Ref match(PyObject*, PyObject* args, PyObject* kwargs) {
     const Arguments<2> arguments(Description, args, kwargs);
-    const Utf8Text string = arguments.convert(0, to_text);
+    PyObject* string = arguments.convert(0, to_str);
+    const Py_ssize_t length = PyUnicode_GetLength(string);
+    if (length < 0) {
+        throw_python_error();
+    }
+    const bool ascii = known_ascii(string, length);
+    if (!ascii && length >= code_point_text) {
+        return match_code_points<Way, Unit>(arguments, string, static_cast<std::size_t>(length));
+    }
+    const Utf8Text text = utf8_text(string, ascii);
     const Utf8Text substring = arguments.convert(1, to_text);
     // In ASCII text every unit is one byte, so the offsets need no counting.
-    const text::Unit unit = string.ascii ? text::Unit::byte : Unit;
+    const text::Unit unit = text.ascii ? text::Unit::byte : Unit;
     if constexpr (Way == Direction::forward) {
-        return to_int_list(text::match_positions(string.bytes, substring.bytes, unit));
+        return to_int_list(text::match_positions(text.bytes, substring.bytes, unit));
     } else {
-        return to_int_list(text::rmatch_positions(string.bytes, substring.bytes, unit));
+        return to_int_list(text::rmatch_positions(text.bytes, substring.bytes, unit));
     }
 }
 

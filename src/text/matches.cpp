@@ -6,6 +6,10 @@ namespace velnor::text {
 
 namespace {
 
+std::span<const unsigned char> bytes_of(std::string_view text) noexcept {
+    return {reinterpret_cast<const unsigned char*>(text.data()), text.size()};
+}
+
 // Continuation bytes (0b10xxxxxx) are the only bytes that do not start a character.
 inline bool starts_character(char byte) noexcept {
     return (static_cast<unsigned char>(byte) & 0b1100'0000) != 0b1000'0000;
@@ -23,8 +27,9 @@ void for_each_match(std::string_view text, std::string_view pattern, Emit&& emit
         emit(text.size());
         return;
     }
-    ForwardSearcher searcher(pattern);
-    for (std::size_t p = searcher.find(text, 0); p != npos; p = searcher.find(text, p + pattern.size())) {
+    ForwardSearcher<unsigned char> searcher(bytes_of(pattern));
+    const auto bytes = bytes_of(text);
+    for (std::size_t p = searcher.find(bytes, 0); p != npos; p = searcher.find(bytes, p + pattern.size())) {
         emit(p);
     }
 }
@@ -41,8 +46,9 @@ void for_each_rmatch(std::string_view text, std::string_view pattern, Emit&& emi
         }
         return;
     }
-    BackwardSearcher searcher(pattern);
-    for (std::size_t p = searcher.rfind(text, text.size()); p != npos; p = searcher.rfind(text, p)) {
+    BackwardSearcher<unsigned char> searcher(bytes_of(pattern));
+    const auto bytes = bytes_of(text);
+    for (std::size_t p = searcher.rfind(bytes, bytes.size()); p != npos; p = searcher.rfind(bytes, p)) {
         emit(p);
     }
 }

@@ -1,23 +1,24 @@
-// Substring search over UTF-8 bytes, forward and backward: a rare-byte-pair prefilter that hands over to
-// Two-Way as soon as it stops paying, so the worst case stays linear. No allocation.
+// Substring search, forward and backward, over UTF-8 bytes or UTF-32 code points: a rare-unit-pair
+// prefilter that hands over to Two-Way as soon as it stops paying, so the worst case stays linear. No
+// allocation.
 #pragma once
 
 #include "text/two_way.hpp"
 
 #include <cstddef>
 #include <cstdint>
-#include <string_view>
+#include <span>
 
 namespace velnor::text {
 
-// Two offsets into the pattern whose bytes are expected to be rare in text; the prefilter only verifies
-// windows in which both bytes are in place.
+// Two offsets into the pattern whose units are expected to be rare in text; the prefilter only verifies
+// windows in which both units are in place.
 struct RarePair {
     std::size_t first;
     std::size_t second;
 };
 
-// What the prefilter may still spend on failed verifications, in bytes: it earns a little for every
+// What the prefilter may still spend on failed verifications, in units: it earns a little for every
 // window it rules out and pays the pattern length for every verification that fails. Once overdrawn it
 // stays so, and Two-Way does the rest of the search; the prefilter's work is thus linear too.
 class Budget {
@@ -34,34 +35,42 @@ private:
     std::int64_t balance_;
 };
 
-// Finds leftmost occurrences of a non-empty pattern.
+// Finds leftmost occurrences of a non-empty pattern. `Char` is unsigned char (UTF-8) or std::uint32_t
+// (UTF-32); the pattern must outlive the searcher.
+template <class Char>
 class ForwardSearcher {
 public:
-    explicit ForwardSearcher(std::string_view pattern) noexcept;
+    explicit ForwardSearcher(std::span<const Char> pattern) noexcept;
 
     // Returns the start of the leftmost occurrence that starts at or after `from`, or npos.
-    std::size_t find(std::string_view text, std::size_t from) noexcept;
+    std::size_t find(std::span<const Char> text, std::size_t from) noexcept;
 
 private:
-    std::string_view pattern_;
+    std::span<const Char> pattern_;
     RarePair pair_;
-    TwoWay<Forward> two_way_;
+    TwoWay<Forward<Char>> two_way_;
     Budget budget_;
 };
 
 // Finds rightmost occurrences of a non-empty pattern.
+template <class Char>
 class BackwardSearcher {
 public:
-    explicit BackwardSearcher(std::string_view pattern) noexcept;
+    explicit BackwardSearcher(std::span<const Char> pattern) noexcept;
 
     // Returns the start of the rightmost occurrence that ends at or before `bound`, or npos.
-    std::size_t rfind(std::string_view text, std::size_t bound) noexcept;
+    std::size_t rfind(std::span<const Char> text, std::size_t bound) noexcept;
 
 private:
-    std::string_view pattern_;
+    std::span<const Char> pattern_;
     RarePair pair_;
-    TwoWay<Mirrored> two_way_;  // factorised on the mirrored pattern
+    TwoWay<Mirrored<Char>> two_way_;  // factorised on the mirrored pattern
     Budget budget_;
 };
+
+extern template class ForwardSearcher<unsigned char>;
+extern template class ForwardSearcher<std::uint32_t>;
+extern template class BackwardSearcher<unsigned char>;
+extern template class BackwardSearcher<std::uint32_t>;
 
 }  // namespace velnor::text

@@ -9,24 +9,27 @@ namespace velnor::text {
 
 inline constexpr std::size_t npos = std::string_view::npos;
 
-// Bytes read front to back.
+// Units (UTF-8 bytes or UTF-32 code points) read front to back.
+template <class Char>
 struct Forward {
-    const unsigned char* base;
+    const Char* base;
     std::size_t size;
 
-    unsigned char operator[](std::size_t index) const noexcept { return base[index]; }
+    Char operator[](std::size_t index) const noexcept { return base[index]; }
 };
 
-// Bytes read back to front: index 0 is the last byte. Searching a mirrored text for a mirrored pattern
+// Units read back to front: index 0 is the last one. Searching a mirrored text for a mirrored pattern
 // finds, in original terms, the rightmost occurrence.
+template <class Char>
 struct Mirrored {
-    const unsigned char* base;
+    const Char* base;
     std::size_t size;
 
-    unsigned char operator[](std::size_t index) const noexcept { return base[size - 1 - index]; }
+    Char operator[](std::size_t index) const noexcept { return base[size - 1 - index]; }
 };
 
-// Finds a pattern of at least one byte in a text, both read through the same kind of view.
+// Finds a pattern of at least one unit in a text, both read through the same kind of view. Nothing in
+// the algorithm depends on the alphabet beyond equality and a total order.
 template <class View>
 class TwoWay {
 public:
@@ -38,7 +41,7 @@ public:
         const Suffix& critical = ascending.start >= descending.start ? ascending : descending;
         critical_ = critical.start;
         period_ = critical.period;
-        // The pattern is periodic with that period when its left part repeats `period_` bytes on.
+        // The pattern is periodic with that period when its left part repeats `period_` units on.
         periodic_ = true;
         for (std::size_t i = 0; i < critical_; ++i) {
             if (pattern[i] != pattern[i + period_]) {
@@ -53,7 +56,7 @@ public:
     }
 
     // Returns the smallest window start j >= from at which the pattern occurs in `text`, or npos.
-    // At most 2 (text.size - from) byte comparisons.
+    // At most 2 (text.size - from) unit comparisons.
     std::size_t find(View text, std::size_t from) const noexcept {
         const std::size_t m = pattern_.size;
         if (m > text.size) {
@@ -61,7 +64,7 @@ public:
         }
         const std::size_t last = text.size - m;  // the last window start
         std::size_t j = from;
-        std::size_t memory = 0;  // bytes of the window's prefix already known to match (periodic case)
+        std::size_t memory = 0;  // units of the window's prefix already known to match (periodic case)
         while (j <= last) {
             // Right part, left to right, skipping what `memory` vouches for.
             std::size_t i = critical_ > memory ? critical_ : memory;
@@ -74,7 +77,7 @@ public:
                 continue;
             }
             // Left part, right to left, down to what `memory` vouches for.
-            std::size_t left = critical_;  // one past the next byte to compare
+            std::size_t left = critical_;  // one past the next unit to compare
             while (left > memory && pattern_[left - 1] == text[j + left - 1]) {
                 --left;
             }
@@ -82,7 +85,7 @@ public:
                 return j;
             }
             j += period_;
-            // A periodic pattern shifted by its period still matches its first m - period bytes.
+            // A periodic pattern shifted by its period still matches its first m - period units.
             memory = periodic_ ? m - period_ : 0;
         }
         return npos;
@@ -90,21 +93,21 @@ public:
 
 private:
     struct Suffix {
-        std::size_t start;   // index of the suffix's first byte
+        std::size_t start;   // index of the suffix's first unit
         std::size_t period;  // the suffix's smallest period
     };
 
-    // Returns the lexicographically greatest suffix of `pattern` (under the reversed byte order when
+    // Returns the lexicographically greatest suffix of `pattern` (under the reversed order when
     // `reversed`) and its period, in one left-to-right pass.
     static Suffix maximal_suffix(View pattern, bool reversed) noexcept {
         const std::size_t m = pattern.size;
         std::size_t start = 0;      // the best suffix so far begins here
         std::size_t candidate = 1;  // a rival suffix begins here
-        std::size_t offset = 0;     // rival and best agree on their first `offset` bytes
+        std::size_t offset = 0;     // rival and best agree on their first `offset` units
         std::size_t period = 1;     // period of the best suffix's prefix scanned so far
         while (candidate + offset < m) {
-            const unsigned char a = pattern[candidate + offset];
-            const unsigned char b = pattern[start + offset];
+            const auto a = pattern[candidate + offset];
+            const auto b = pattern[start + offset];
             if (a == b) {
                 // Still equal: extend the comparison; a full period repeated moves the rival a period on.
                 if (offset + 1 == period) {

@@ -51,6 +51,55 @@ std::size_t count_utf16_units(std::string_view utf8) noexcept {
     });
 }
 
+namespace {
+
+// Sums `weight(code_point)` (at most 3 each). The loop adds into 32-bit lanes, which the compiler
+// vectorises; a stretch is cut into pieces whose sums cannot overflow them.
+template <class Weight>
+std::size_t sum_code_point_weights(std::span<const std::uint32_t> code_points, Weight weight) noexcept {
+    constexpr std::size_t piece = std::size_t{1} << 28;
+    std::size_t total = 0;
+    for (std::size_t begin = 0; begin < code_points.size(); begin += piece) {
+        const auto stretch = code_points.subspan(begin, std::min(piece, code_points.size() - begin));
+        std::uint32_t partial = 0;
+        for (const std::uint32_t code_point : stretch) {
+            partial += weight(static_cast<std::int32_t>(code_point));
+        }
+        total += partial;
+    }
+    return total;
+}
+
+}  // namespace
+
+// Code points are below 2^21, so they compare as signed 32-bit values, which SSE2 compares directly.
+std::size_t count_units(Unit unit, std::span<const std::uint32_t> code_points) noexcept {
+    switch (unit) {
+        case Unit::code_point:
+            break;
+        case Unit::utf16:
+            return code_points.size() + sum_code_point_weights(code_points, [](std::int32_t code_point) {
+                       return static_cast<std::uint32_t>(code_point > 0xFFFF);
+                   });
+        case Unit::byte:
+            return code_points.size() + sum_code_point_weights(code_points, [](std::int32_t code_point) {
+                       return static_cast<std::uint32_t>(code_point > 0x7F) +
+                              static_cast<std::uint32_t>(code_point > 0x7FF) +
+                              static_cast<std::uint32_t>(code_point > 0xFFFF);
+                   });
+    }
+    return code_points.size();
+}
+
+bool holds_surrogate(std::span<const std::uint32_t> code_points) noexcept {
+    // U+D800..U+DFFF are exactly the code points whose bits above the eleventh read 0b11011.
+    std::uint32_t found = 0;
+    for (const std::uint32_t code_point : code_points) {
+        found |= static_cast<std::uint32_t>((code_point >> 11) == 0b11011);
+    }
+    return found != 0;
+}
+
 Utf32Census census(std::span<const std::uint32_t> code_points) noexcept {
     Utf32Census total;
     // 32-bit partial sums keep the vectorised loop in 32-bit lanes; a block cannot overflow them.

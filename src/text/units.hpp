@@ -35,6 +35,25 @@ inline std::size_t count_units(Unit unit, std::string_view utf8) noexcept {
     return utf8.size();
 }
 
+// Returns the number of `unit` that one code point (not a surrogate) takes.
+inline std::size_t units_of(Unit unit, std::uint32_t code_point) noexcept {
+    switch (unit) {
+        case Unit::code_point:
+            break;
+        case Unit::utf16:
+            return code_point > 0xFFFF ? 2 : 1;
+        case Unit::byte:
+            return 1 + (code_point > 0x7F ? 1 : 0) + (code_point > 0x7FF ? 1 : 0) + (code_point > 0xFFFF ? 1 : 0);
+    }
+    return 1;
+}
+
+// Returns the number of `unit` that the given code points (none a surrogate) take.
+std::size_t count_units(Unit unit, std::span<const std::uint32_t> code_points) noexcept;
+
+// Returns true when a surrogate (U+D800..U+DFFF) is among the code points: it has no UTF-8 form.
+bool holds_surrogate(std::span<const std::uint32_t> code_points) noexcept;
+
 // What UTF-16 needs beyond one unit per code point, for a stretch of code points.
 struct Utf32Census {
     std::size_t astral = 0;      // code points above U+FFFF: two UTF-16 units each

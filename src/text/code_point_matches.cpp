@@ -1,0 +1,179 @@
+// The text passes through one window: the block just read plus the m - 1 code points (m the pattern's
+// length) of the block before it (forward) or after it (backward) that an occurrence straddling the
+// edge may use. Every occurrence lies inside some window, and the searcher resumes exactly where the
+// previous window stopped, so each window start is tried once and the matches are those of one search
+// over the whole text. Blocks are at least m long, so keeping m - 1 code points costs at most a block's
+// copy per block: the work stays linear.
+//
+// Units are counted from the code points themselves: a code point is one UTF-16 unit, or two above
+// U+FFFF; and 1, 2, 3 or 4 UTF-8 bytes from U+0000, U+0080, U+0800 and U+10000 on.
+#include "text/code_point_matches.hpp"
+
+#include "text/searcher.hpp"
+
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+namespace velnor::text {
+
+namespace {
+
+// Units of the text before a position that only moves forward, counted from a window that still holds
+// the code points between the previous position and the next.
+class PrefixCount {
+public:
+    explicit PrefixCount(Unit unit) noexcept : unit_(unit) {}
+
+    // Returns the units before `target`, where window[0] is code point `origin` and origin <= the
+    // previous position <= target.
+    std::size_t advance_to(const std::uint32_t* window, std::size_t origin, std::size_t target) noexcept {
+        count_ += count_units(unit_, {window + (position_ - origin), target - position_});
+        position_ = target;
+        return count_;
+    }
+
+private:
+    Unit unit_;
+    std::size_t position_ = 0;
+    std::size_t count_ = 0;
+};
+
+// Units of the text from a position that only moves backward to the text's end.
+class SuffixCount {
+public:
+    SuffixCount(Unit unit, std::size_t length) noexcept : unit_(unit), position_(length) {}
+
+    // Returns the units from `target` to the end, where window[0] is code point `origin` and
+    // origin <= target <= the previous position, which the window still holds.
+    std::size_t retreat_to(const std::uint32_t* window, std::size_t origin, std::size_t target) noexcept {
+        count_ += count_units(unit_, {window + (target - origin), position_ - target});
+        position_ = target;
+        return count_;
+    }
+
+private:
+    Unit unit_;
+    std::size_t position_;
+    std::size_t count_ = 0;
+};
+
+// Reads the whole text and finds nothing: a pattern longer than the text still lets `read` check it all.
+void read_only(std::size_t length, const ReadCodePoints& read) {
+    std::vector<std::uint32_t> block(std::min(length, code_point_block));
+    for (std::size_t start = 0; start < length; start += block.size()) {
+        read(start, std::span<std::uint32_t>(block).first(std::min(block.size(), length - start)));
+    }
+}
+
+// The empty pattern: every code point boundary, ascending.
+Positions every_boundary(std::size_t length, Unit unit, const ReadCodePoints& read) {
+    Positions positions;
+    std::vector<std::uint32_t> block(std::min(length, code_point_block));
+    std::size_t count = 0;
+    for (std::size_t start = 0; start < length; start += block.size()) {
+        const auto code_points = std::span<std::uint32_t>(block).first(std::min(block.size(), length - start));
+        read(start, code_points);
+        for (const std::uint32_t code_point : code_points) {
+            positions.push_back(count);
+            count += units_of(unit, code_point);
+        }
+    }
+    positions.push_back(count);
+    return positions;
+}
+
+}  // namespace
+
+Positions match_code_points(std::size_t length, std::span<const std::uint32_t> pattern, Unit unit,
+                            const ReadCodePoints& read) {
+    const std::size_t m = pattern.size();
+    if (m == 0) {
+        return every_boundary(length, unit, read);
+    }
+    if (m > length) {
+        read_only(length, read);
+        return {};
+    }
+    const std::size_t block = std::max(code_point_block, m);
+    std::vector<std::uint32_t> window(std::min(length, block + m - 1));
+    ForwardSearcher<std::uint32_t> searcher(pattern);
+    PrefixCount prefix(unit);
+    Positions positions;
+    std::size_t carry = 0;  // code points at the window's front, kept from the block before
+    std::size_t next = 0;   // the next occurrence may start here: the end of the previous one
+    for (std::size_t start = 0; start < length;) {
+        const std::size_t size = std::min(block, length - start);
+        read(start, {window.data() + carry, size});
+        const std::size_t origin = start - carry;  // window[0] is code point `origin`
+        const std::span<const std::uint32_t> text(window.data(), carry + size);
+        // Window starts before the carry were tried in the previous window.
+        for (std::size_t p = searcher.find(text, std::max(next, origin) - origin); p != npos;
+             p = searcher.find(text, p + m)) {
+            positions.push_back(unit == Unit::code_point ? origin + p : prefix.advance_to(window.data(), origin, origin + p));
+            next = origin + p + m;
+        }
+        // The last m - 1 code points start the next window; count what comes before them now. Every
+        // match so far ends within the window, so it starts before them.
+        const std::size_t keep = std::min(m - 1, carry + size);
+        const std::size_t kept_from = carry + size - keep;
+        if (unit != Unit::code_point) {
+            prefix.advance_to(window.data(), origin, origin + kept_from);
+        }
+        std::memmove(window.data(), window.data() + kept_from, keep * sizeof(std::uint32_t));
+        carry = keep;
+        start += size;
+    }
+    return positions;
+}
+
+Positions rmatch_code_points(std::size_t length, std::span<const std::uint32_t> pattern, Unit unit,
+                             const ReadCodePoints& read) {
+    const std::size_t m = pattern.size();
+    if (m == 0) {
+        Positions positions = every_boundary(length, unit, read);
+        std::reverse(positions.begin(), positions.end());
+        return positions;
+    }
+    if (m > length) {
+        read_only(length, read);
+        return {};
+    }
+    const std::size_t block = std::max(code_point_block, m);
+    std::vector<std::uint32_t> window(std::min(length, block + m - 1));
+    BackwardSearcher<std::uint32_t> searcher(pattern);
+    // Blocks come from the end, so the units before a match are only known once the whole text has been
+    // read: each match keeps the units from it to the end, and the total turns those into prefixes.
+    SuffixCount suffix(unit, length);
+    Positions positions;
+    std::size_t carry = 0;       // code points at the window's back, kept from the block after
+    std::size_t bound = length;  // the next occurrence must end here or before: the previous one's start
+    for (std::size_t stop = length; stop > 0;) {
+        const std::size_t size = std::min(block, stop);
+        const std::size_t start = stop - size;  // window[0] is code point `start`
+        std::memmove(window.data() + size, window.data(), carry * sizeof(std::uint32_t));
+        read(start, {window.data(), size});
+        const std::span<const std::uint32_t> text(window.data(), size + carry);
+        // Occurrences that end after `bound` overlap a match, and those that end after this window's end
+        // start in the block after, which the previous window tried.
+        for (std::size_t p = searcher.rfind(text, std::min(bound - start, text.size())); p != npos;
+             p = searcher.rfind(text, p)) {
+            positions.push_back(unit == Unit::code_point ? start + p : suffix.retreat_to(window.data(), start, start + p));
+            bound = start + p;
+        }
+        if (unit != Unit::code_point) {
+            suffix.retreat_to(window.data(), start, start);
+        }
+        carry = std::min(m - 1, size + carry);
+        stop = start;
+    }
+    if (unit != Unit::code_point) {
+        const std::size_t total = suffix.retreat_to(window.data(), 0, 0);
+        for (std::size_t& position : positions) {
+            position = total - position;
+        }
+    }
+    return positions;
+}
+
+}  // namespace velnor::text

@@ -1,0 +1,32 @@
+// Disjoint match positions in a text that is read block by block as UTF-32 code points, so that no UTF-8
+// form of it is ever made: memory stays at one window (a block plus the pattern) besides the result.
+#pragma once
+
+#include "text/matches.hpp"
+#include "text/units.hpp"
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <span>
+
+namespace velnor::text {
+
+// Fills `out` with the text's code points from index `start` on, out.size() of them. It may throw; the
+// exception leaves the search.
+using ReadCodePoints = std::function<void(std::size_t start, std::span<std::uint32_t> out)>;
+
+// Code points read at a time: 64 KB, which stays in the second-level cache from copy to search.
+inline constexpr std::size_t code_point_block = 16384;
+
+// Returns the starts of the disjoint occurrences of `pattern` found left to right (the leftmost wins),
+// ascending, in `unit`, in a text of `length` code points. Every code point of the text is read once,
+// whether or not a match needs it, so `read` sees the whole text.
+Positions match_code_points(std::size_t length, std::span<const std::uint32_t> pattern, Unit unit,
+                            const ReadCodePoints& read);
+
+// Returns the starts of the disjoint occurrences found right to left (the rightmost wins), descending.
+Positions rmatch_code_points(std::size_t length, std::span<const std::uint32_t> pattern, Unit unit,
+                             const ReadCodePoints& read);
+
+}  // namespace velnor::text
