@@ -343,6 +343,8 @@ def text_rows():
     rows = []
     text = "a\u00e9\u20ac\U0001f600a" * 50
     surrogate = "a\ud800b"
+    long_text = "a\u00e9\u20ac\U0001f600a" * 1000
+    long_surrogate = long_text + surrogate
     for name in MATCH_FUNCTIONS:
         if not hasattr(velnor_lib, name):
             continue
@@ -357,6 +359,12 @@ def text_rows():
             Row(f"{name}(surrogate pattern)", function, (text, surrogate), UnicodeEncodeError),
             Row(f"{name}()", function, (), TypeError),
             Row(f"{name}(3 args)", function, (text, "a", "b"), TypeError),
+            # Long non-ASCII texts are read in blocks of code points: the same paths through that reader.
+            Row(f"{name}(long)", function, (long_text, "\u20ac")),
+            Row(f"{name}(long, empty pattern)", function, (long_text, "")),
+            Row(f"{name}(long, None pattern)", function, (long_text, None), TypeError),
+            Row(f"{name}(long, surrogate pattern)", function, (long_text, surrogate), UnicodeEncodeError),
+            Row(f"{name}(long surrogate)", function, (long_surrogate, "a"), UnicodeEncodeError),
         ]
     if hasattr(velnor_lib, "utf16len"):
         utf16len = velnor_lib.utf16len

@@ -68,3 +68,30 @@ def test_utf16len_matches_utf16_encoding(text):
 @given(st.lists(st.sampled_from(ALPHABET + ["x" * 500]), max_size=80).map("".join))
 def test_utf16len_of_long_texts(text):
     assert velnor_lib.utf16len(text) == len(text.encode("utf-16-le")) // 2
+
+
+BLOCK = 16384  # code points the match functions read at a time from a long non-ASCII text
+
+
+@settings(max_examples=60, deadline=None)
+@given(
+    unit=st.text(st.sampled_from(ALPHABET), min_size=1, max_size=5).filter(lambda unit: not unit.isascii()),
+    length=st.integers(BLOCK - 20, 2 * BLOCK + 40),
+    edits=st.lists(st.tuples(st.integers(0, 10**6), st.sampled_from(ALPHABET)), max_size=6),
+    data=st.data(),
+)
+def test_slices_around_block_edges(unit, length, edits, data):
+    # A long text of one repeated unit with a few edits, searched for a slice taken across a block edge
+    # (counted from either end), possibly with one code point changed.
+    letters = list((unit * (length // len(unit) + 1))[:length])
+    for position, letter in edits:
+        letters[position % length] = letter
+    text = "".join(letters)
+    edge = data.draw(st.sampled_from([BLOCK, length - BLOCK]))
+    before, after = data.draw(st.integers(0, 12)), data.draw(st.integers(0, 12))
+    pattern = list(text[max(0, edge - before):edge + after])
+    if pattern and data.draw(st.booleans()):
+        pattern[data.draw(st.integers(0, len(pattern) - 1))] = data.draw(st.sampled_from(ALPHABET))
+    pattern = "".join(pattern)
+    for name in MATCH_NAMES:
+        assert call(name, text, pattern) == oracle(name, text, pattern)

@@ -33,7 +33,16 @@ def oracle(name, text, pattern):
             starts.append(found)
             begin = found + len(pattern)
     if "utf16" in name:
-        return [len(text[:i].encode("utf-16-le")) // 2 for i in starts]
+        return to_units(text, starts, "utf-16-le", 2)
     if "byte" in name:
-        return [len(text[:i].encode("utf-8")) for i in starts]
+        return to_units(text, starts, "utf-8", 1)
     return starts
+
+
+def to_units(text, starts, encoding, unit_size):
+    """Units before each start: the encoded lengths of the stretches between consecutive starts, summed."""
+    units, last, count = {}, 0, 0
+    for start in sorted(starts):
+        count += len(text[last:start].encode(encoding)) // unit_size
+        units[start], last = count, start
+    return [units[start] for start in starts]
