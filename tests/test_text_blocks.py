@@ -9,7 +9,7 @@ import pytest
 from text_oracle import MATCH_NAMES, call, oracle
 
 BLOCK = 16384  # code points per block; the forward reader's edges count from the start, the backward one's from the end
-SHORTEST = 4096  # shorter texts are encoded to UTF-8 instead
+SHORTEST = 1024  # shorter texts are encoded to UTF-8 instead
 
 # Repeating fillers for each way the interpreter stores a str: one byte (Latin-1), two bytes (CJK) and four
 # bytes (emoji) per code point.
@@ -56,6 +56,21 @@ def test_occurrences_straddling_block_edges(kind, pattern, length):
         for edge in edges(length):
             letters[edge - before:edge - before + len(pattern)] = pattern
         assert_every_function_matches_oracle("".join(letters), pattern)
+
+
+@pytest.mark.parametrize("extra", [0, 1, 15, 16, 17, 31, 32, 33])
+@pytest.mark.parametrize("pattern", ["Q", "Q\u00e9", "QRSTUVWXYZ"])
+def test_occurrences_around_vector_widths(extra, pattern):
+    # The code-point scans test 16 or 32 windows at a time and finish one by one: occurrences near either
+    # end of a window, and dense ones, in texts whose lengths leave every remainder.
+    length = SHORTEST + extra
+    base = filler("bmp", length)
+    for place in {0, 1, 15, 16, 17, 31, 32, 33, length // 2}:
+        for at in (place, length - len(pattern) - place):
+            text = base[:at] + pattern + base[at + len(pattern):]
+            assert_every_function_matches_oracle(text, pattern)
+    dense = (pattern + "\u00e9") * (length // (len(pattern) + 1))
+    assert_every_function_matches_oracle(dense, pattern)
 
 
 @pytest.mark.parametrize("unit", ["\u00e9", "\u00e9a", "\U0001F600\u4e2d", "aab\u00e9"])

@@ -61,8 +61,7 @@ PyObject* to_str(PyObject* object) {
 }
 
 bool known_ascii(PyObject* text, Py_ssize_t length) {
-    constexpr Py_ssize_t long_text = 4096;
-    if (length < long_text) {
+    if (length < ascii_asked_from) {
         return false;
     }
     // Looked up on str itself, so that a subclass overriding isascii() cannot change the answer.

@@ -40,8 +40,12 @@ Utf8Text utf8_text(PyObject* str, bool ascii);
 // A str (or subclass), checked only: the object itself, borrowed.
 PyObject* to_str(PyObject* object);
 
-// Returns true when a str of `length` code points is known to be ASCII. Only texts of 4096 code points or
-// more ask str.isascii() (constant time, but a method call): shorter ones cost less to copy than to ask.
+// Texts of at least this many code points ask str.isascii() (constant time, but a method call); shorter
+// ones cost less to copy than to ask.
+inline constexpr Py_ssize_t ascii_asked_from = 1024;
+
+// Returns true when a str of `length` code points is known to be ASCII: only ever for texts of
+// `ascii_asked_from` code points or more.
 bool known_ascii(PyObject* text, Py_ssize_t length);
 
 // Copies the code points of a str from index `start` on into `out`, out.size() of them.

@@ -21,9 +21,6 @@ using namespace boundary;
 
 enum class Direction { forward, backward };
 
-// Texts of at least this many code points that are not ASCII are read as code points, not encoded.
-constexpr Py_ssize_t code_point_text = 4096;
-
 Ref to_int_list(const text::Positions& values) {
     return to_list(values, [](std::size_t value) { return to_python(static_cast<std::uint64_t>(value)); });
 }
@@ -94,7 +91,8 @@ Ref match(PyObject*, PyObject* args, PyObject* kwargs) {
         throw_python_error();
     }
     const bool ascii = known_ascii(string, length);
-    if (!ascii && length >= code_point_text) {
+    // Texts too short to be asked whether they are ASCII are encoded: that tells, and costs little.
+    if (!ascii && length >= ascii_asked_from) {
         return match_code_points<Way, Unit>(arguments, string, static_cast<std::size_t>(length));
     }
     const Utf8Text text = utf8_text(string, ascii);

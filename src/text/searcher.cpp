@@ -126,6 +126,56 @@ inline std::uint32_t pair_mask16(const std::uint32_t* start, RarePair pair, __m1
     return static_cast<unsigned>(_mm_movemask_epi8(_mm_packs_epi16(low, high)));
 }
 
+// 16 code points compared with one: bit k is set when start[k] equals it.
+inline std::uint32_t unit_mask16(const std::uint32_t* start, __m128i unit) noexcept {
+    auto lanes = [&](std::size_t k) {
+        return _mm_cmpeq_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(start + k)), unit);
+    };
+    const __m128i low = _mm_packs_epi32(lanes(0), lanes(4));
+    const __m128i high = _mm_packs_epi32(lanes(8), lanes(12));
+    return static_cast<unsigned>(_mm_movemask_epi8(_mm_packs_epi16(low, high)));
+}
+#endif
+
+// memchr for code points: the first index in [from, size) holding `unit`, or npos.
+std::size_t find_unit(const std::uint32_t* text, std::size_t from, std::size_t size, std::uint32_t unit) noexcept {
+    std::size_t j = from;
+#if defined(__SSE2__)
+    const __m128i wanted = broadcast(unit);
+    for (; size - j >= 16; j += 16) {
+        if (const std::uint32_t mask = unit_mask16(text + j, wanted); mask != 0) {
+            return j + static_cast<std::size_t>(std::countr_zero(mask));
+        }
+    }
+#endif
+    for (; j < size; ++j) {
+        if (text[j] == unit) {
+            return j;
+        }
+    }
+    return npos;
+}
+
+// memrchr for code points: the last index below `bound` holding `unit`, or npos.
+std::size_t rfind_unit(const std::uint32_t* text, std::size_t bound, std::uint32_t unit) noexcept {
+    std::size_t end = bound;
+#if defined(__SSE2__)
+    const __m128i wanted = broadcast(unit);
+    for (; end >= 16; end -= 16) {
+        if (const std::uint32_t mask = unit_mask16(text + end - 16, wanted); mask != 0) {
+            return end - 16 + static_cast<std::size_t>(31 - std::countl_zero(mask));
+        }
+    }
+#endif
+    while (end > 0) {
+        if (text[--end] == unit) {
+            return end;
+        }
+    }
+    return npos;
+}
+
+#if defined(__SSE2__)
 template <class Char>
 inline std::uint32_t pair_mask32(const Char* start, RarePair pair, __m128i first, __m128i second) noexcept {
     return pair_mask16(start, pair, first, second) | (pair_mask16(start + 16, pair, first, second) << 16);
@@ -167,6 +217,8 @@ std::size_t ForwardSearcher<Char>::find(std::span<const Char> text, std::size_t 
             const void* hit = std::memchr(t + from, p[0], n - from);
             return hit == nullptr ? npos : static_cast<std::size_t>(static_cast<const Char*>(hit) - t);
         }
+    } else if (m == 1) {
+        return find_unit(t, from, n, p[0]);
     }
     if (budget_.overdrawn()) {
         return two_way_.find(Forward<Char>{t, n}, from);
@@ -247,6 +299,8 @@ std::size_t BackwardSearcher<Char>::rfind(std::span<const Char> text, std::size_
             return npos;
 #endif
         }
+    } else if (m == 1) {
+        return rfind_unit(t, bound, p[0]);
     }
     if (budget_.overdrawn()) {
         return two_way(bound);
