@@ -123,8 +123,7 @@ std::size_t utf16_length(PyObject* string) {
         total.surrogates += census.surrogates;
     });
     if (total.surrogates != 0) {
-        to_text(string);  // the interpreter's strict UTF-8 encoder raises its own UnicodeEncodeError
-        throw InternalFault("a surrogate was encoded to UTF-8");
+        raise_encode_error(string);
     }
     return static_cast<std::size_t>(length) + total.astral;
 }
