@@ -5,10 +5,13 @@
 // - bytes from a small alphabet (or any byte), so that matches and near misses are common;
 // - a long periodic text with a slice of it as pattern, mutated or not: the prefilter's rare bytes sit in
 //   place in window after window while verification fails, until it hands over to Two-Way;
+// - copies of the pattern, whole or cut, some with one byte changed, end to end;
 // - valid UTF-8 mixing 1- to 4-byte characters that share continuation bytes, so that byte-level near
 //   misses straddle character boundaries.
 // A repeat count then stretches the text past the searchers' 32-window blocks and the unit counters'
-// byte blocks. The reference tries every window with memcmp and decodes UTF-8 to count units.
+// byte blocks. Two-Way also runs on its own over every input, since the searchers reach it only once
+// their prefilter stops paying. The reference tries every window with memcmp and decodes UTF-8 to count
+// units.
 #include "text/matches.hpp"
 #include "text/searcher.hpp"
 #include "text/units.hpp"
@@ -77,41 +80,56 @@ private:
 
 // --- Reference ---
 
-// Leftmost window at or after `from` that holds the pattern, or npos.
-std::size_t naive_find(std::string_view t, std::string_view p, std::size_t from) {
-    for (std::size_t j = from; p.size() <= t.size() && j <= t.size() - p.size(); ++j) {
-        if (std::memcmp(t.data() + j, p.data(), p.size()) == 0) {
-            return j;
+// Every window of the text that holds a non-empty pattern, found by memcmp at each start; what the
+// searchers must answer is read off this table.
+class Reference {
+public:
+    Reference(std::string_view t, std::string_view p) : m_(p.size()), n_(t.size()), holds_(t.size() + 1, false) {
+        if (m_ == 0) {
+            return;  // the empty pattern has its own rule
+        }
+        for (std::size_t j = 0; m_ <= n_ && j <= n_ - m_; ++j) {
+            holds_[j] = std::memcmp(t.data() + j, p.data(), m_) == 0;
+        }
+        for (std::size_t j = find(0); j != npos; j = find(j + m_)) {
+            forward_.push_back(j);
+        }
+        for (std::size_t j = rfind(n_); j != npos; j = rfind(j)) {
+            backward_.push_back(j);
         }
     }
-    return npos;
-}
 
-// Rightmost window ending at or before `bound` that holds the pattern, or npos.
-std::size_t naive_rfind(std::string_view t, std::string_view p, std::size_t bound) {
-    for (std::size_t j = bound + 1; j-- > 0;) {
-        if (j + p.size() <= bound && std::memcmp(t.data() + j, p.data(), p.size()) == 0) {
-            return j;
+    // Returns the leftmost window at or after `from` that holds the pattern, or npos.
+    std::size_t find(std::size_t from) const {
+        for (std::size_t j = from; j + m_ <= n_; ++j) {
+            if (holds_[j]) {
+                return j;
+            }
         }
+        return npos;
     }
-    return npos;
-}
 
-std::vector<std::size_t> naive_forward(std::string_view t, std::string_view p) {
-    std::vector<std::size_t> out;
-    for (std::size_t j = naive_find(t, p, 0); j != npos; j = naive_find(t, p, j + p.size())) {
-        out.push_back(j);
+    // Returns the rightmost window ending at or before `bound` that holds the pattern, or npos.
+    std::size_t rfind(std::size_t bound) const {
+        for (std::size_t j = bound < m_ ? 0 : bound - m_ + 1; j-- > 0;) {
+            if (holds_[j]) {
+                return j;
+            }
+        }
+        return npos;
     }
-    return out;
-}
 
-std::vector<std::size_t> naive_backward(std::string_view t, std::string_view p) {
-    std::vector<std::size_t> out;
-    for (std::size_t j = naive_rfind(t, p, t.size()); j != npos; j = naive_rfind(t, p, j)) {
-        out.push_back(j);
-    }
-    return out;
-}
+    // The disjoint occurrences, leftmost first and rightmost first.
+    const std::vector<std::size_t>& forward() const { return forward_; }
+    const std::vector<std::size_t>& backward() const { return backward_; }
+
+private:
+    std::size_t m_;
+    std::size_t n_;
+    std::vector<bool> holds_;
+    std::vector<std::size_t> forward_;
+    std::vector<std::size_t> backward_;
+};
 
 // Strict UTF-8 decoding: the offsets where characters start (and the end), and the code points.
 struct Decoded {
@@ -261,6 +279,31 @@ Case periodic_case(Reader& r) {
     return c;
 }
 
+// Copies of the pattern, whole or cut, some with one byte changed, laid end to end: near misses at every
+// shift, the densest load of failed verifications.
+Case soup_case(Reader& r, Draw& draw) {
+    const unsigned alphabet = 2 + r.byte() % 3;
+    const std::size_t pieces = r.byte();
+    const std::size_t pattern_size = 1 + r.byte() % 96;
+    Case c;
+    c.pattern = small_alphabet_bytes(r, pattern_size, alphabet);
+    if (c.pattern.empty()) {
+        return c;
+    }
+    const std::size_t m = c.pattern.size();
+    for (std::size_t i = 0; i < pieces && c.text.size() < max_text; ++i) {
+        std::string piece = c.pattern;
+        if (draw.below(2) == 0) {
+            piece = piece.substr(draw.below(m), 1 + draw.below(m));
+        }
+        if (draw.below(2) == 0) {
+            piece[draw.below(piece.size())] = static_cast<char>('a' + draw.below(alphabet));
+        }
+        c.text += piece;
+    }
+    return c;
+}
+
 Case utf8_case(Reader& r) {
     const std::uint8_t how = r.byte();
     const std::size_t pattern_count = r.byte() % 24;
@@ -290,25 +333,52 @@ bool equal(const List& got, const std::vector<std::size_t>& expected) {
     return got.size() == expected.size() && std::equal(got.begin(), got.end(), expected.begin());
 }
 
-void check_byte_matches(const std::string& t, const std::string& p) {
-    check(equal(text::match_positions(t, p, text::Unit::byte), naive_forward(t, p)),
+void check_byte_matches(const std::string& t, const std::string& p, const Reference& expected) {
+    check(equal(text::match_positions(t, p, text::Unit::byte), expected.forward()),
           "forward byte matches disagree with the reference");
-    check(equal(text::rmatch_positions(t, p, text::Unit::byte), naive_backward(t, p)),
+    check(equal(text::rmatch_positions(t, p, text::Unit::byte), expected.backward()),
           "backward byte matches disagree with the reference");
 }
 
 // One searcher of each direction asked from positions the input chooses, in the order it chooses: the
 // prefilter's budget carries over between calls, so later calls may start in Two-Way.
-void check_searchers(const std::string& t, const std::string& p, Draw& draw) {
+void check_searchers(const std::string& t, const std::string& p, const Reference& expected, Draw& draw) {
     text::ForwardSearcher forward(p);
     text::BackwardSearcher backward(p);
     for (int query = 0; query < 8; ++query) {
         const std::size_t from = draw.below(t.size() + 2);
-        check(forward.find(t, from) == naive_find(t, p, from), "ForwardSearcher::find disagrees");
-        // Mostly near the end, where the backward search starts.
-        const std::size_t bound = t.size() - draw.below(query % 2 == 0 ? std::min<std::size_t>(t.size() + 1, 40) : t.size() + 1);
-        check(backward.rfind(t, bound) == naive_rfind(t, p, bound), "BackwardSearcher::rfind disagrees");
+        check(forward.find(t, from) == expected.find(from), "ForwardSearcher::find disagrees");
+        // Every other bound lies near the end, where the backward search starts.
+        const std::size_t back = query % 2 == 0 ? std::min<std::size_t>(t.size(), 39) : t.size();
+        const std::size_t bound = t.size() - draw.below(back + 1);
+        check(backward.rfind(t, bound) == expected.rfind(bound), "BackwardSearcher::rfind disagrees");
     }
+}
+
+// Two-Way on its own, as the searchers run it once the prefilter stops paying: the whole disjoint list in
+// each direction, so that every shift rule meets every input.
+void check_two_way(const std::string& t, const std::string& p, const Reference& expected) {
+    const auto* text_bytes = reinterpret_cast<const unsigned char*>(t.data());
+    const auto* pattern_bytes = reinterpret_cast<const unsigned char*>(p.data());
+    const text::Forward whole{text_bytes, t.size()};
+    const text::TwoWay<text::Forward> forward(text::Forward{pattern_bytes, p.size()});
+    std::vector<std::size_t> found;
+    for (std::size_t j = forward.find(whole, 0); j != npos; j = forward.find(whole, j + p.size())) {
+        found.push_back(j);
+    }
+    check(found == expected.forward(), "Two-Way forward disagrees with the reference");
+    // The leftmost hit in the mirrored text before `limit` is the rightmost occurrence ending by `limit`.
+    const text::TwoWay<text::Mirrored> backward(text::Mirrored{pattern_bytes, p.size()});
+    found.clear();
+    for (std::size_t limit = t.size();;) {
+        const std::size_t hit = backward.find(text::Mirrored{text_bytes, limit}, 0);
+        if (hit == npos) {
+            break;
+        }
+        limit -= p.size() + hit;
+        found.push_back(limit);
+    }
+    check(found == expected.backward(), "Two-Way on the mirrored text disagrees with the reference");
 }
 
 // Converts byte offsets at character starts to code points and UTF-16 units before them.
@@ -341,12 +411,13 @@ struct UnitTable {
     }
 };
 
-void check_units(const std::string& t, const std::string& p, const Decoded& d, Draw& draw) {
+void check_units(const std::string& t, const std::string& p, const Reference& expected, const Decoded& d,
+                 Draw& draw) {
     const UnitTable table(d, t.size());
     // The empty pattern occurs at every character boundary, the end included.
-    const std::vector<std::size_t> forward = p.empty() ? d.starts : naive_forward(t, p);
+    const std::vector<std::size_t> forward = p.empty() ? d.starts : expected.forward();
     const std::vector<std::size_t> backward =
-        p.empty() ? std::vector<std::size_t>(d.starts.rbegin(), d.starts.rend()) : naive_backward(t, p);
+        p.empty() ? std::vector<std::size_t>(d.starts.rbegin(), d.starts.rend()) : expected.backward();
     for (const text::Unit unit : {text::Unit::code_point, text::Unit::utf16, text::Unit::byte}) {
         check(equal(text::match_positions(t, p, unit), table.convert(forward, unit)),
               "forward matches disagree with the reference in some unit");
@@ -363,7 +434,8 @@ void check_units(const std::string& t, const std::string& p, const Decoded& d, D
     const std::string_view stretch = std::string_view(t).substr(low, high - low);
     check(text::count_code_points(stretch) == table.code_points[high] - table.code_points[low],
           "count_code_points of a stretch");
-    check(text::count_utf16_units(stretch) == table.utf16[high] - table.utf16[low], "count_utf16_units of a stretch");
+    check(text::count_utf16_units(stretch) == table.utf16[high] - table.utf16[low],
+          "count_utf16_units of a stretch");
 }
 
 // The census of code points that a str hands over, surrogates included.
@@ -390,19 +462,22 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::uint8_t shape = r.byte();
     Draw draw(r.byte());
     Case c;
-    switch (shape % 3) {
+    switch (shape % 4) {
         case 0: c = small_alphabet_case(r); break;
         case 1: c = periodic_case(r); break;
+        case 2: c = soup_case(r, draw); break;
         default: c = utf8_case(r); break;
     }
+    const Reference expected(c.text, c.pattern);
     if (!c.pattern.empty()) {
-        check_byte_matches(c.text, c.pattern);
-        check_searchers(c.text, c.pattern, draw);
+        check_byte_matches(c.text, c.pattern, expected);
+        check_two_way(c.text, c.pattern, expected);
+        check_searchers(c.text, c.pattern, expected, draw);
     }
     // Python hands over valid UTF-8 only: units and the empty pattern are checked on such texts.
     const std::optional<Decoded> decoded = decode(c.text);
     if (decoded && decode(c.pattern)) {
-        check_units(c.text, c.pattern, *decoded, draw);
+        check_units(c.text, c.pattern, expected, *decoded, draw);
         check_census(*decoded, draw);
     }
     return 0;
