@@ -2,7 +2,7 @@
 # Builds the libFuzzer targets of fuzz/ (plain C++ cores, with AddressSanitizer and UndefinedBehaviorSanitizer),
 # replays every kept regression input, then fuzzes each target for its share of a time budget.
 #
-#   scripts/fuzz.sh                  # CI: 60 s in all, split between the targets
+#   scripts/fuzz.sh                  # CI: 120 s in all, split evenly between the targets
 #   scripts/fuzz.sh --seconds 3600   # a longer run; see fuzz/README.md
 #   scripts/fuzz.sh --target span_algebra --seconds 600
 #
@@ -15,9 +15,12 @@ cd "$(dirname "$0")/.."
 # header, so a target is built from those files alone.
 TARGETS=(
     "span_algebra src/span/merge.cpp src/span/algebra.cpp src/span/format.cpp"
+    "text_search src/text/matches.cpp src/text/searcher.cpp src/text/units.cpp"
+    "interval_algebra src/interval/merge.cpp src/interval/algebra.cpp src/interval/format.cpp \
+        src/interval/from_span.cpp src/span/merge.cpp"
 )
 
-seconds=60
+seconds=120
 only=""
 while [ $# -gt 0 ]; do
     case "$1" in
@@ -71,7 +74,7 @@ for line in "${selected[@]}"; do
     rm -rf "$crashes" && mkdir -p "$corpus" "$crashes"
     # shellcheck disable=SC2086
     "$CXX" -std=c++20 -g -O1 -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all \
-        -fno-omit-frame-pointer -Isrc "fuzz/$name.cpp" $sources -o "$binary"
+        -fno-omit-frame-pointer -Wall -Wextra -Werror -Isrc "fuzz/$name.cpp" $sources -o "$binary"
 
     regressions=(fuzz/regressions/"$name"/*)
     if [ -e "${regressions[0]}" ]; then
