@@ -22,6 +22,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -340,18 +341,23 @@ void check_byte_matches(const std::string& t, const std::string& p, const Refere
           "backward byte matches disagree with the reference");
 }
 
+// The searchers read UTF-8 as a span of bytes.
+std::span<const unsigned char> as_units(const std::string& s) {
+    return {reinterpret_cast<const unsigned char*>(s.data()), s.size()};
+}
+
 // One searcher of each direction asked from positions the input chooses, in the order it chooses: the
 // prefilter's budget carries over between calls, so later calls may start in Two-Way.
 void check_searchers(const std::string& t, const std::string& p, const Reference& expected, Draw& draw) {
-    text::ForwardSearcher forward(p);
-    text::BackwardSearcher backward(p);
+    text::ForwardSearcher<unsigned char> forward(as_units(p));
+    text::BackwardSearcher<unsigned char> backward(as_units(p));
     for (int query = 0; query < 8; ++query) {
         const std::size_t from = draw.below(t.size() + 2);
-        check(forward.find(t, from) == expected.find(from), "ForwardSearcher::find disagrees");
+        check(forward.find(as_units(t), from) == expected.find(from), "ForwardSearcher::find disagrees");
         // Every other bound lies near the end, where the backward search starts.
         const std::size_t back = query % 2 == 0 ? std::min<std::size_t>(t.size(), 39) : t.size();
         const std::size_t bound = t.size() - draw.below(back + 1);
-        check(backward.rfind(t, bound) == expected.rfind(bound), "BackwardSearcher::rfind disagrees");
+        check(backward.rfind(as_units(t), bound) == expected.rfind(bound), "BackwardSearcher::rfind disagrees");
     }
 }
 
@@ -360,18 +366,20 @@ void check_searchers(const std::string& t, const std::string& p, const Reference
 void check_two_way(const std::string& t, const std::string& p, const Reference& expected) {
     const auto* text_bytes = reinterpret_cast<const unsigned char*>(t.data());
     const auto* pattern_bytes = reinterpret_cast<const unsigned char*>(p.data());
-    const text::Forward whole{text_bytes, t.size()};
-    const text::TwoWay<text::Forward> forward(text::Forward{pattern_bytes, p.size()});
+    using Forward = text::Forward<unsigned char>;
+    using Mirrored = text::Mirrored<unsigned char>;
+    const Forward whole{text_bytes, t.size()};
+    const text::TwoWay<Forward> forward(Forward{pattern_bytes, p.size()});
     std::vector<std::size_t> found;
     for (std::size_t j = forward.find(whole, 0); j != npos; j = forward.find(whole, j + p.size())) {
         found.push_back(j);
     }
     check(found == expected.forward(), "Two-Way forward disagrees with the reference");
     // The leftmost hit in the mirrored text before `limit` is the rightmost occurrence ending by `limit`.
-    const text::TwoWay<text::Mirrored> backward(text::Mirrored{pattern_bytes, p.size()});
+    const text::TwoWay<Mirrored> backward(Mirrored{pattern_bytes, p.size()});
     found.clear();
     for (std::size_t limit = t.size();;) {
-        const std::size_t hit = backward.find(text::Mirrored{text_bytes, limit}, 0);
+        const std::size_t hit = backward.find(Mirrored{text_bytes, limit}, 0);
         if (hit == npos) {
             break;
         }
