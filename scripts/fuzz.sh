@@ -16,11 +16,12 @@ cd "$(dirname "$0")/.."
 TARGETS=(
     "span_algebra src/span/merge.cpp src/span/algebra.cpp src/span/format.cpp"
     "text_search src/text/matches.cpp src/text/searcher.cpp src/text/units.cpp"
+    "code_point_blocks src/text/code_point_matches.cpp src/text/matches.cpp src/text/searcher.cpp src/text/units.cpp"
     "interval_algebra src/interval/merge.cpp src/interval/algebra.cpp src/interval/format.cpp \
         src/interval/from_span.cpp src/span/merge.cpp"
 )
 
-seconds=120
+seconds=160
 only=""
 while [ $# -gt 0 ]; do
     case "$1" in
