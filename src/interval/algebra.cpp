@@ -1,10 +1,10 @@
 #include "interval/algebra.hpp"
 
 #include "core/first_reaching.hpp"
+#include "core/merge_sorted.hpp"
 
 #include <cmath>
 #include <cstddef>
-#include <queue>
 
 namespace velnor::interval {
 
@@ -26,59 +26,15 @@ inline bool lies_within(const Segment& inner, const Segment& outer) noexcept {
 }  // namespace
 
 Segments unite(const Segments& a, const Segments& b) {
-    Segments out;
-    out.reserve(a.size() + b.size());
-    std::size_t i = 0;
-    std::size_t j = 0;
-    // At a tie in segment order a goes first, as a stable sort of a's list followed by b's would.
-    while (i < a.size() || j < b.size()) {
-        const bool take_a = j == b.size() || (i < a.size() && !precedes(b[j], a[i]));
-        append_merging(out, take_a ? a[i++] : b[j++]);
-    }
-    return out;
+    const Segments* lists[] = {&a, &b};
+    return core::merge_sorted<Segments>(lists, precedes, append_merging);
 }
 
 void unite_all(Segments& target, std::span<const Segments* const> others) {
     if (others.empty()) {
         return;
     }
-    if (others.size() == 1) {
-        target = unite(target, *others[0]);
-        return;
-    }
-    // k-way merge: a heap of cursors, ordered by segment order and then by list rank (target first), which
-    // yields the order of a stable sort of all lists concatenated.
-    struct Cursor {
-        const Segment* at;
-        const Segment* end;
-        std::size_t rank;
-    };
-    auto later = [](const Cursor& x, const Cursor& y) {
-        return precedes(*y.at, *x.at) || (!precedes(*x.at, *y.at) && x.rank > y.rank);
-    };
-    std::priority_queue<Cursor, std::vector<Cursor>, decltype(later)> heap(later);
-    std::size_t total = target.size();
-    if (!target.empty()) {
-        heap.push({target.data(), target.data() + target.size(), 0});
-    }
-    for (std::size_t rank = 0; rank < others.size(); ++rank) {
-        const Segments& other = *others[rank];
-        total += other.size();
-        if (!other.empty()) {
-            heap.push({other.data(), other.data() + other.size(), rank + 1});
-        }
-    }
-    Segments out;
-    out.reserve(total);
-    while (!heap.empty()) {
-        Cursor cursor = heap.top();
-        heap.pop();
-        append_merging(out, *cursor.at);
-        if (++cursor.at != cursor.end) {
-            heap.push(cursor);
-        }
-    }
-    target = std::move(out);
+    target = core::merge_sorted<Segments>(core::with_first(target, others), precedes, append_merging);
 }
 
 Segments intersect(const Segments& a_list, const Segments& b_list) {

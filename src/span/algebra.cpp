@@ -1,10 +1,10 @@
 #include "span/algebra.hpp"
 
 #include "core/first_reaching.hpp"
+#include "core/merge_sorted.hpp"
 
 #include <algorithm>
 #include <limits>
-#include <queue>
 
 namespace velnor::span {
 
@@ -25,56 +25,23 @@ inline void append_merging(Segments& out, const Segment& next) {
     out.push_back(next);
 }
 
+// Segment order: by start.
+inline bool by_start(const Segment& x, const Segment& y) noexcept {
+    return x.start < y.start;
+}
+
 }  // namespace
 
 Segments unite(const Segments& a, const Segments& b) {
-    Segments out;
-    out.reserve(a.size() + b.size());
-    std::size_t i = 0;
-    std::size_t j = 0;
-    while (i < a.size() || j < b.size()) {
-        const bool take_a = j == b.size() || (i < a.size() && a[i].start <= b[j].start);
-        append_merging(out, take_a ? a[i++] : b[j++]);
-    }
-    return out;
+    const Segments* lists[] = {&a, &b};
+    return core::merge_sorted<Segments>(lists, by_start, append_merging);
 }
 
 void unite_all(Segments& target, std::span<const Segments* const> others) {
     if (others.empty()) {
         return;
     }
-    if (others.size() == 1) {
-        target = unite(target, *others[0]);
-        return;
-    }
-    // k-way merge: a heap of cursors ordered by the start of their current segment.
-    struct Cursor {
-        const Segment* at;
-        const Segment* end;
-    };
-    auto later = [](const Cursor& x, const Cursor& y) { return x.at->start > y.at->start; };
-    std::priority_queue<Cursor, std::vector<Cursor>, decltype(later)> heap(later);
-    std::size_t total = target.size();
-    if (!target.empty()) {
-        heap.push({target.data(), target.data() + target.size()});
-    }
-    for (const Segments* other : others) {
-        total += other->size();
-        if (!other->empty()) {
-            heap.push({other->data(), other->data() + other->size()});
-        }
-    }
-    Segments out;
-    out.reserve(total);
-    while (!heap.empty()) {
-        Cursor cursor = heap.top();
-        heap.pop();
-        append_merging(out, *cursor.at);
-        if (++cursor.at != cursor.end) {
-            heap.push(cursor);
-        }
-    }
-    target = std::move(out);
+    target = core::merge_sorted<Segments>(core::with_first(target, others), by_start, append_merging);
 }
 
 Segments intersect(const Segments& a, const Segments& b) {
