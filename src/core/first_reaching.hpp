@@ -6,9 +6,8 @@
 namespace velnor::core {
 
 // Returns the index of the first segment whose end is not below x (`segments.size()` when none is).
-// The window is halved with a conditional move instead of a branch, and both candidates of the next step
-// are fetched while this one resolves: on lists beyond the cache the search is bound by memory latency,
-// and this overlaps two levels of it.
+// The window is halved with a conditional move instead of a branch: the probes of a membership test are
+// unpredictable, and a mispredicted branch per level costs more than the comparison itself.
 template <class Segments, class Point>
 std::size_t first_reaching(const Segments& segments, Point x) noexcept {
     if (segments.empty()) {
@@ -18,8 +17,6 @@ std::size_t first_reaching(const Segments& segments, Point x) noexcept {
     std::size_t length = segments.size();
     while (length > 1) {
         const std::size_t half = length / 2;
-        __builtin_prefetch(base + half / 2);
-        __builtin_prefetch(base + half + half / 2);
         base = base[half - 1].end < x ? base + half : base;
         length -= half;
     }
