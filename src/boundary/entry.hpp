@@ -58,6 +58,20 @@ PyObject* new_entry(PyTypeObject* type, PyObject* args, PyObject* kwargs) noexce
     return guarded([&] { return Body(type, args, kwargs); });
 }
 
+// A method-table row for an entry with keywords; the table stores every entry as PyCFunction, and casting
+// through void (*)() says the cast is meant.
+template <VarargsBody Body>
+inline PyMethodDef varargs_method(const char* name, const char* doc) {
+    return {name, reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(varargs_entry<Body>)),
+            METH_VARARGS | METH_KEYWORDS, doc};
+}
+
+// A method-table row for a method without arguments.
+template <UnaryBody Body>
+inline PyMethodDef noargs_method(const char* name, const char* doc) {
+    return {name, noargs_entry<Body>, METH_NOARGS, doc};
+}
+
 inline Ref not_implemented() { return Ref::borrow(Py_NotImplemented); }
 
 }  // namespace velnor::boundary

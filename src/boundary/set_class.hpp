@@ -208,17 +208,6 @@ Value<Class> subtract_values(const Value<Class>& a, const Value<Class>& b) {
     return subtract(a, b);
 }
 
-// Casts an entry with keywords to the generic method-table pointer type.
-template <class Function>
-PyCFunction as_method(Function function) noexcept {
-    return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(function));
-}
-
-template <VarargsBody Body>
-constexpr PyMethodDef varargs_method(const char* name, const char* doc) {
-    return {name, as_method(varargs_entry<Body>), METH_VARARGS | METH_KEYWORDS, doc};
-}
-
 // Docstrings of the three tests, which name the class.
 struct TestDocs {
     const char* isdisjoint;
@@ -333,8 +322,7 @@ PyTypeObject* create_set_type(const SetTypeDescription& description) {
     static std::vector<PyMethodDef> method_table;
     const auto shared_methods = methods<Class, D>(description.tests);
     method_table.assign(shared_methods.begin(), shared_methods.end());
-    method_table.push_back({"copy", reinterpret_cast<PyCFunction>(noargs_entry<copy<Class>>), METH_NOARGS,
-                            description.copy_doc});
+    method_table.push_back(noargs_method<copy<Class>>("copy", description.copy_doc));
     method_table.insert(method_table.end(), description.extra_methods.begin(), description.extra_methods.end());
     method_table.push_back({nullptr, nullptr, 0, nullptr});
 

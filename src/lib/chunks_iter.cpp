@@ -83,13 +83,7 @@ const PyType_Slot slots[] = {
     {Py_tp_iternext, slot_pointer(&unary_entry<next_chunk>)},
 };
 
-PyMethodDef iter_chunk_definition = {
-    "iter_chunk",
-    // The interpreter calls it with the keyword signature that METH_KEYWORDS announces.
-    reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&varargs_entry<iter_chunk>)),
-    METH_VARARGS | METH_KEYWORDS,
-    nullptr,
-};
+PyMethodDef iter_chunk_definition = varargs_method<iter_chunk>("iter_chunk", nullptr);
 
 }  // namespace
 

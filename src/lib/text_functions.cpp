@@ -134,30 +134,23 @@ Ref utf16len(PyObject*, PyObject* args, PyObject* kwargs) {
     return to_python(static_cast<std::uint64_t>(utf16_length(string)));
 }
 
-// The table stores every entry as PyCFunction; casting through void (*)() says the cast is meant.
-template <VarargsBody Body>
-PyCFunction entry() {
-    return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(varargs_entry<Body>));
-}
-
-constexpr int flags = METH_VARARGS | METH_KEYWORDS;
 using text::Unit;
 namespace d = descriptions;
 
 PyMethodDef functions[] = {
-    {"match_indices", entry<match<d::match_indices, Direction::forward, Unit::code_point>>(), flags,
-     "Returns a list of the UTF-8 indices of disjoint matches, from start to end."},
-    {"match_utf16_indices", entry<match<d::match_utf16_indices, Direction::forward, Unit::utf16>>(), flags,
-     "Returns a list of the UTF-16 indices of disjoint matches, from start to end."},
-    {"match_byte_indices", entry<match<d::match_byte_indices, Direction::forward, Unit::byte>>(), flags,
-     "Returns a list of the byte indices of disjoint matches, from start to end."},
-    {"rmatch_indices", entry<match<d::rmatch_indices, Direction::backward, Unit::code_point>>(), flags,
-     "Returns a list of the UTF-8 indices of disjoint matches, from end to start."},
-    {"rmatch_utf16_indices", entry<match<d::rmatch_utf16_indices, Direction::backward, Unit::utf16>>(), flags,
-     "Returns a list of the UTF-16 indices of disjoint matches, from end to start."},
-    {"rmatch_byte_indices", entry<match<d::rmatch_byte_indices, Direction::backward, Unit::byte>>(), flags,
-     "Returns a list of the byte indices of disjoint matches, from end to start."},
-    {"utf16len", entry<utf16len>(), flags, "A function that returns the UTF-16 length of a string."},
+    varargs_method<match<d::match_indices, Direction::forward, Unit::code_point>>(
+        "match_indices", "Returns a list of the UTF-8 indices of disjoint matches, from start to end."),
+    varargs_method<match<d::match_utf16_indices, Direction::forward, Unit::utf16>>(
+        "match_utf16_indices", "Returns a list of the UTF-16 indices of disjoint matches, from start to end."),
+    varargs_method<match<d::match_byte_indices, Direction::forward, Unit::byte>>(
+        "match_byte_indices", "Returns a list of the byte indices of disjoint matches, from start to end."),
+    varargs_method<match<d::rmatch_indices, Direction::backward, Unit::code_point>>(
+        "rmatch_indices", "Returns a list of the UTF-8 indices of disjoint matches, from end to start."),
+    varargs_method<match<d::rmatch_utf16_indices, Direction::backward, Unit::utf16>>(
+        "rmatch_utf16_indices", "Returns a list of the UTF-16 indices of disjoint matches, from end to start."),
+    varargs_method<match<d::rmatch_byte_indices, Direction::backward, Unit::byte>>(
+        "rmatch_byte_indices", "Returns a list of the byte indices of disjoint matches, from end to start."),
+    varargs_method<utf16len>("utf16len", "A function that returns the UTF-16 length of a string."),
 };
 
 }  // namespace
