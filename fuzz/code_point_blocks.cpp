@@ -6,6 +6,7 @@
 // that matches straddle block edges and the carried tail between blocks is exercised. The text repeats the
 // seed, possibly with one code point changed per repetition, so periodic texts and near misses are common.
 #include "text/code_point_matches.hpp"
+#include "harness.hpp"
 
 #include <cstdint>
 #include <cstdio>
@@ -16,25 +17,14 @@
 
 namespace text = velnor::text;
 
+const char* const fuzz::target_name = "code_point_blocks";
+
 namespace {
 
-void check(bool condition, const char* what) {
-    if (!condition) {
-        std::fprintf(stderr, "code_point_blocks: %s\n", what);
-        std::abort();
-    }
-}
+using fuzz::check;
+using fuzz::fail;
 
-class Reader {
-public:
-    Reader(const std::uint8_t* data, std::size_t size) : data_(data), size_(size) {}
-    std::uint8_t byte() { return position_ < size_ ? data_[position_++] : 0; }
-
-private:
-    const std::uint8_t* data_;
-    std::size_t size_;
-    std::size_t position_ = 0;
-};
+using Reader = fuzz::ByteReader;
 
 constexpr std::uint32_t alphabet[] = {'a', 'b', 0xE9, 0x7684, 0x4E00, 0x1F600, 0x1F389, 0x10FFFF};
 

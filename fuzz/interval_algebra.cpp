@@ -14,6 +14,7 @@
 #include "interval/from_span.hpp"
 #include "interval/segment.hpp"
 #include "span/segment.hpp"
+#include "harness.hpp"
 
 #include <algorithm>
 #include <bit>
@@ -34,7 +35,12 @@ using velnor::interval::Defect;
 using velnor::interval::Segment;
 using velnor::interval::Segments;
 
+const char* const fuzz::target_name = "interval_algebra";
+
 namespace {
+
+using fuzz::check;
+using fuzz::fail;
 
 constexpr double inf = std::numeric_limits<double>::infinity();
 constexpr double largest = std::numeric_limits<double>::max();
@@ -42,29 +48,9 @@ constexpr double tiniest = std::numeric_limits<double>::denorm_min();
 constexpr double smallest_normal = std::numeric_limits<double>::min();
 constexpr double not_a_number = std::numeric_limits<double>::quiet_NaN();
 
-[[noreturn]] void fail(const char* what) {
-    std::fprintf(stderr, "interval_algebra: %s\n", what);
-    std::abort();
-}
-
-void check(bool condition, const char* what) {
-    if (!condition) {
-        fail(what);
-    }
-}
-
-// Reads the input one byte at a time; past the end every byte reads as 0.
-class Reader {
+class Reader : public fuzz::ByteReader {
 public:
-    Reader(const std::uint8_t* data, std::size_t size) : data_(data), size_(size) {}
-    std::uint8_t byte() { return position_ < size_ ? data_[position_++] : 0; }
-    std::uint64_t bits() {
-        std::uint64_t value = 0;
-        for (int i = 0; i < 8; ++i) {
-            value = value << 8 | byte();
-        }
-        return value;
-    }
+    using ByteReader::ByteReader;
 
     // Mostly halves from -3 to 3 and both zeros, so that bounds tie; then the edges of the doubles; one
     // byte in sixteen reads the next eight bytes as a double, which may be NaN.
@@ -117,10 +103,6 @@ public:
         }
     }
 
-private:
-    const std::uint8_t* data_;
-    std::size_t size_;
-    std::size_t position_ = 0;
 };
 
 bool same_bits(double a, double b) {

@@ -9,6 +9,7 @@
 #include "span/algebra.hpp"
 #include "span/format.hpp"
 #include "span/segment.hpp"
+#include "harness.hpp"
 
 #include <algorithm>
 #include <cinttypes>
@@ -22,27 +23,19 @@
 using velnor::span::Segment;
 using velnor::span::Segments;
 
+const char* const fuzz::target_name = "span_algebra";
+
 namespace {
+
+using fuzz::check;
+using fuzz::fail;
 
 constexpr std::int64_t min_value = std::numeric_limits<std::int64_t>::min();
 constexpr std::int64_t max_value = std::numeric_limits<std::int64_t>::max();
 
-[[noreturn]] void fail(const char* what) {
-    std::fprintf(stderr, "span_algebra: %s\n", what);
-    std::abort();
-}
-
-void check(bool condition, const char* what) {
-    if (!condition) {
-        fail(what);
-    }
-}
-
-// Reads the input one byte at a time; past the end every byte reads as 0.
-class Reader {
+class Reader : public fuzz::ByteReader {
 public:
-    Reader(const std::uint8_t* data, std::size_t size) : data_(data), size_(size) {}
-    std::uint8_t byte() { return position_ < size_ ? data_[position_++] : 0; }
+    using ByteReader::ByteReader;
 
     // Mostly small values, so that segments meet; one byte in eight is near an end of the int64 range.
     std::int64_t bound() {
@@ -65,10 +58,6 @@ public:
         return list;
     }
 
-private:
-    const std::uint8_t* data_;
-    std::size_t size_;
-    std::size_t position_ = 0;
 };
 
 bool member(const Segments& list, std::int64_t x) {

@@ -15,6 +15,7 @@
 #include "text/matches.hpp"
 #include "text/searcher.hpp"
 #include "text/units.hpp"
+#include "harness.hpp"
 
 #include <algorithm>
 #include <cstdint>
@@ -29,38 +30,17 @@
 
 namespace text = velnor::text;
 
+const char* const fuzz::target_name = "text_search";
+
 namespace {
+
+using fuzz::check;
+using fuzz::fail;
 
 constexpr std::size_t max_text = 4096;
 constexpr std::size_t npos = std::string_view::npos;
 
-[[noreturn]] void fail(const char* what) {
-    std::fprintf(stderr, "text_search: %s\n", what);
-    std::abort();
-}
-
-void check(bool condition, const char* what) {
-    if (!condition) {
-        fail(what);
-    }
-}
-
-// Reads the input one byte at a time; past the end every byte reads as 0.
-class Reader {
-public:
-    Reader(const std::uint8_t* data, std::size_t size) : data_(data), size_(size) {}
-    std::uint8_t byte() { return position_ < size_ ? data_[position_++] : 0; }
-    std::size_t word() {
-        const std::size_t high = byte();
-        return high << 8 | byte();
-    }
-    bool done() const { return position_ >= size_; }
-
-private:
-    const std::uint8_t* data_;
-    std::size_t size_;
-    std::size_t position_ = 0;
-};
+using Reader = fuzz::ByteReader;
 
 // Positions to ask the searchers from, drawn from a seed the input gives (splitmix64): the text takes up
 // the rest of the input, and the fuzzer need not learn where the queries start.
