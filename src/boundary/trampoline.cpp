@@ -1,6 +1,7 @@
 #include "boundary/trampoline.hpp"
 
 #include "boundary/error.hpp"
+#include "core/interrupt.hpp"
 
 #include <exception>
 #include <new>
@@ -18,6 +19,13 @@ PyObject* internal_error_type() noexcept {
 
 namespace {
 
+// Runs the handlers of pending signals; one that raises turns into the exception that stops the loop.
+void check_signals() {
+    if (PyErr_CheckSignals() < 0) {
+        throw_python_error();
+    }
+}
+
 void set_internal_error(const char* message) noexcept {
     PyObject* type = internal_error_type();
     if (type == nullptr) {
@@ -27,6 +35,10 @@ void set_internal_error(const char* message) noexcept {
 }
 
 }  // namespace
+
+void install_interrupt_check() noexcept {
+    core::interrupt_check = check_signals;
+}
 
 void set_error_from_current_exception() noexcept {
     try {

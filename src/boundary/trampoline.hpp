@@ -10,6 +10,10 @@ namespace velnor::boundary {
 // a PythonError is put back, std::bad_alloc becomes MemoryError, anything else an InternalError.
 void set_error_from_current_exception() noexcept;
 
+// Installs the interrupt check of the Python-free cores: a pending signal whose handler raises (Ctrl-C)
+// stops the running loop with that exception. Called once at import.
+void install_interrupt_check() noexcept;
+
 // Returns the process-wide InternalError type (a direct subclass of BaseException), creating it once.
 PyObject* internal_error_type() noexcept;
 

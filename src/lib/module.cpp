@@ -41,6 +41,7 @@ PyMODINIT_FUNC PyInit_velnor_lib() {
     return velnor::boundary::guarded([] {
         velnor::boundary::Ref module = velnor::boundary::checked(PyModule_Create2(&velnor::module_definition, 3));
         velnor::register_names(module.get());
+        velnor::boundary::install_interrupt_check();
         return module;
     });
 }
