@@ -2,6 +2,7 @@
 #pragma once
 
 #include "boundary/error.hpp"
+#include "core/interrupt.hpp"
 
 #include <algorithm>
 #include <cstddef>
@@ -61,10 +62,12 @@ void for_each_utf32_block(PyObject* text, Visit&& visit) {
         throw_python_error();
     }
     std::vector<std::uint32_t> buffer(static_cast<std::size_t>(std::min(length, block)));
+    core::InterruptPoll poll;
     for (Py_ssize_t start = 0; start < length; start += block) {
         const auto piece = std::span<std::uint32_t>(buffer).first(static_cast<std::size_t>(std::min(block, length - start)));
         read_code_points(text, static_cast<std::size_t>(start), piece);
         visit(std::span<const std::uint32_t>(piece));
+        poll.tick(piece.size());
     }
 }
 

@@ -5,6 +5,7 @@
 #include "lib/registration.hpp"
 #include "lib/text_functions.hpp"
 #include "span/span_class.hpp"
+#include "text/kernels.hpp"
 
 namespace velnor {
 
@@ -42,6 +43,10 @@ PyMODINIT_FUNC PyInit_velnor_lib() {
         velnor::boundary::Ref module = velnor::boundary::checked(PyModule_Create2(&velnor::module_definition, 3));
         velnor::register_names(module.get());
         velnor::boundary::install_interrupt_check();
+        // Test runs force each vector kernel set in turn; naming one this CPU lacks must not pass quietly.
+        if (!velnor::text::use_kernels_from_environment()) {
+            velnor::boundary::raise(PyExc_ImportError, "VELNOR_SIMD names no kernel set that this CPU runs");
+        }
         return module;
     });
 }

@@ -9,6 +9,7 @@
 // U+FFFF; and 1, 2, 3 or 4 UTF-8 bytes from U+0000, U+0080, U+0800 and U+10000 on.
 #include "text/code_point_matches.hpp"
 
+#include "core/interrupt.hpp"
 #include "text/searcher.hpp"
 
 #include <algorithm>
@@ -19,6 +20,19 @@ namespace velnor::text {
 
 namespace {
 
+// Counts `unit` in a stretch piece by piece, polling between pieces: a window is as long as the pattern,
+// which the caller chooses.
+std::size_t count_polled(Unit unit, std::span<const std::uint32_t> code_points, core::InterruptPoll& poll) {
+    std::size_t total = 0;
+    while (code_points.size() > scan_window) {
+        total += count_units(unit, code_points.first(scan_window));
+        code_points = code_points.subspan(scan_window);
+        poll.tick(scan_window);
+    }
+    poll.tick(code_points.size());
+    return total + count_units(unit, code_points);
+}
+
 // Units of the text before a position that only moves forward, counted from a window that still holds
 // the code points between the previous position and the next.
 class PrefixCount {
@@ -27,8 +41,8 @@ public:
 
     // Returns the units before `target`, where window[0] is code point `origin` and origin <= the
     // previous position <= target.
-    std::size_t advance_to(const std::uint32_t* window, std::size_t origin, std::size_t target) noexcept {
-        count_ += count_units(unit_, {window + (position_ - origin), target - position_});
+    std::size_t advance_to(const std::uint32_t* window, std::size_t origin, std::size_t target) {
+        count_ += count_polled(unit_, {window + (position_ - origin), target - position_}, poll_);
         position_ = target;
         return count_;
     }
@@ -37,6 +51,7 @@ private:
     Unit unit_;
     std::size_t position_ = 0;
     std::size_t count_ = 0;
+    core::InterruptPoll poll_;
 };
 
 // Units of the text from a position that only moves backward to the text's end.
@@ -46,8 +61,8 @@ public:
 
     // Returns the units from `target` to the end, where window[0] is code point `origin` and
     // origin <= target <= the previous position, which the window still holds.
-    std::size_t retreat_to(const std::uint32_t* window, std::size_t origin, std::size_t target) noexcept {
-        count_ += count_units(unit_, {window + (target - origin), position_ - target});
+    std::size_t retreat_to(const std::uint32_t* window, std::size_t origin, std::size_t target) {
+        count_ += count_polled(unit_, {window + (target - origin), position_ - target}, poll_);
         position_ = target;
         return count_;
     }
@@ -56,13 +71,16 @@ private:
     Unit unit_;
     std::size_t position_;
     std::size_t count_ = 0;
+    core::InterruptPoll poll_;
 };
 
 // Reads the whole text and finds nothing: a pattern longer than the text still lets `read` check it all.
 void read_only(std::size_t length, const ReadCodePoints& read) {
     std::vector<std::uint32_t> block(std::min(length, code_point_block));
+    core::InterruptPoll poll;
     for (std::size_t start = 0; start < length; start += block.size()) {
         read(start, std::span<std::uint32_t>(block).first(std::min(block.size(), length - start)));
+        poll.tick(block.size());
     }
 }
 
@@ -71,6 +89,7 @@ Positions every_boundary(std::size_t length, Unit unit, const ReadCodePoints& re
     Positions positions;
     std::vector<std::uint32_t> block(std::min(length, code_point_block));
     std::size_t count = 0;
+    core::InterruptPoll poll;
     for (std::size_t start = 0; start < length; start += block.size()) {
         const auto code_points = std::span<std::uint32_t>(block).first(std::min(block.size(), length - start));
         read(start, code_points);
@@ -78,6 +97,7 @@ Positions every_boundary(std::size_t length, Unit unit, const ReadCodePoints& re
             positions.push_back(count);
             count += units_of(unit, code_point);
         }
+        poll.tick(code_points.size());
     }
     positions.push_back(count);
     return positions;
@@ -102,9 +122,11 @@ Positions match_code_points(std::size_t length, std::span<const std::uint32_t> p
     Positions positions;
     std::size_t carry = 0;  // code points at the window's front, kept from the block before
     std::size_t next = 0;   // the next occurrence may start here: the end of the previous one
+    core::InterruptPoll poll;
     for (std::size_t start = 0; start < length;) {
         const std::size_t size = std::min(block, length - start);
         read(start, {window.data() + carry, size});
+        poll.tick(size);
         const std::size_t origin = start - carry;  // window[0] is code point `origin`
         const std::span<const std::uint32_t> text(window.data(), carry + size);
         // Window starts before the carry were tried in the previous window.
@@ -148,11 +170,13 @@ Positions rmatch_code_points(std::size_t length, std::span<const std::uint32_t> 
     Positions positions;
     std::size_t carry = 0;       // code points at the window's back, kept from the block after
     std::size_t bound = length;  // the next occurrence must end here or before: the previous one's start
+    core::InterruptPoll poll;
     for (std::size_t stop = length; stop > 0;) {
         const std::size_t size = std::min(block, stop);
         const std::size_t start = stop - size;  // window[0] is code point `start`
         std::memmove(window.data() + size, window.data(), carry * sizeof(std::uint32_t));
         read(start, {window.data(), size});
+        poll.tick(size);
         const std::span<const std::uint32_t> text(window.data(), size + carry);
         // Occurrences that end after `bound` overlap a match, and those that end after this window's end
         // start in the block after, which the previous window tried.

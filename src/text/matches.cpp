@@ -1,5 +1,6 @@
 #include "text/matches.hpp"
 
+#include "core/interrupt.hpp"
 #include "text/searcher.hpp"
 
 namespace velnor::text {
@@ -19,10 +20,12 @@ inline bool starts_character(char byte) noexcept {
 template <class Emit>
 void for_each_match(std::string_view text, std::string_view pattern, Emit&& emit) {
     if (pattern.empty()) {
+        core::InterruptPoll poll;
         for (std::size_t p = 0; p < text.size(); ++p) {
             if (starts_character(text[p])) {
                 emit(p);
             }
+            poll.tick();
         }
         emit(text.size());
         return;
@@ -39,10 +42,12 @@ template <class Emit>
 void for_each_rmatch(std::string_view text, std::string_view pattern, Emit&& emit) {
     if (pattern.empty()) {
         emit(text.size());
+        core::InterruptPoll poll;
         for (std::size_t p = text.size(); p > 0; --p) {
             if (starts_character(text[p - 1])) {
                 emit(p - 1);
             }
+            poll.tick();
         }
         return;
     }

@@ -1,12 +1,8 @@
 #include "text/searcher.hpp"
 
-#include <bit>
+#include <algorithm>
 #include <cstring>
 #include <string_view>
-
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
 
 namespace velnor::text {
 
@@ -87,100 +83,40 @@ RarePair choose_rare_pair(std::span<const Char> pattern) noexcept {
     return {first, second};
 }
 
-// Windows per step of the prefilter, and the mask of the windows among them that have both rare units in
-// place (bit k for window start + k).
-constexpr std::size_t windows_per_step = 32;
-
-#if defined(__SSE2__)
-inline __m128i broadcast(unsigned char unit) noexcept {
-    return _mm_set1_epi8(static_cast<char>(unit));
+// The kernel scans for one unit type.
+inline std::size_t scan_pair(const Kernels& k, const unsigned char* t, std::size_t from, std::size_t end,
+                             RarePair pair, unsigned char a, unsigned char b) noexcept {
+    return k.find_pair8(t, from, end, pair, a, b);
 }
-
-inline __m128i broadcast(std::uint32_t unit) noexcept {
-    return _mm_set1_epi32(static_cast<int>(unit));
+inline std::size_t scan_pair(const Kernels& k, const std::uint32_t* t, std::size_t from, std::size_t end,
+                             RarePair pair, std::uint32_t a, std::uint32_t b) noexcept {
+    return k.find_pair32(t, from, end, pair, a, b);
 }
-
-// 16 windows of bytes: one load per rare byte.
-inline std::uint32_t pair_mask16(const unsigned char* start, RarePair pair, __m128i first,
-                                 __m128i second) noexcept {
-    const __m128i at_first = _mm_loadu_si128(reinterpret_cast<const __m128i*>(start + pair.first));
-    const __m128i at_second = _mm_loadu_si128(reinterpret_cast<const __m128i*>(start + pair.second));
-    return static_cast<unsigned>(
-        _mm_movemask_epi8(_mm_and_si128(_mm_cmpeq_epi8(at_first, first), _mm_cmpeq_epi8(at_second, second))));
+inline std::size_t rscan_pair(const Kernels& k, const unsigned char* t, std::size_t from, std::size_t end,
+                              RarePair pair, unsigned char a, unsigned char b) noexcept {
+    return k.rfind_pair8(t, from, end, pair, a, b);
 }
-
-// 4 windows of code points, as four all-ones or all-zero lanes.
-inline __m128i pair_lanes4(const std::uint32_t* start, RarePair pair, __m128i first, __m128i second) noexcept {
-    const __m128i at_first = _mm_loadu_si128(reinterpret_cast<const __m128i*>(start + pair.first));
-    const __m128i at_second = _mm_loadu_si128(reinterpret_cast<const __m128i*>(start + pair.second));
-    return _mm_and_si128(_mm_cmpeq_epi32(at_first, first), _mm_cmpeq_epi32(at_second, second));
+inline std::size_t rscan_pair(const Kernels& k, const std::uint32_t* t, std::size_t from, std::size_t end,
+                              RarePair pair, std::uint32_t a, std::uint32_t b) noexcept {
+    return k.rfind_pair32(t, from, end, pair, a, b);
 }
-
-// 16 windows of code points: the lanes are 0 or -1, so signed narrowing keeps them and their order.
-inline std::uint32_t pair_mask16(const std::uint32_t* start, RarePair pair, __m128i first,
-                                 __m128i second) noexcept {
-    const __m128i low = _mm_packs_epi32(pair_lanes4(start, pair, first, second),
-                                        pair_lanes4(start + 4, pair, first, second));
-    const __m128i high = _mm_packs_epi32(pair_lanes4(start + 8, pair, first, second),
-                                         pair_lanes4(start + 12, pair, first, second));
-    return static_cast<unsigned>(_mm_movemask_epi8(_mm_packs_epi16(low, high)));
+inline std::size_t scan_unit(const Kernels&, const unsigned char* t, std::size_t from, std::size_t end,
+                             unsigned char unit) noexcept {
+    const void* hit = std::memchr(t + from, unit, end - from);
+    return hit == nullptr ? npos : static_cast<std::size_t>(static_cast<const unsigned char*>(hit) - t);
 }
-
-// 16 code points compared with one: bit k is set when start[k] equals it.
-inline std::uint32_t unit_mask16(const std::uint32_t* start, __m128i unit) noexcept {
-    auto lanes = [&](std::size_t k) {
-        return _mm_cmpeq_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(start + k)), unit);
-    };
-    const __m128i low = _mm_packs_epi32(lanes(0), lanes(4));
-    const __m128i high = _mm_packs_epi32(lanes(8), lanes(12));
-    return static_cast<unsigned>(_mm_movemask_epi8(_mm_packs_epi16(low, high)));
+inline std::size_t scan_unit(const Kernels& k, const std::uint32_t* t, std::size_t from, std::size_t end,
+                             std::uint32_t unit) noexcept {
+    return k.find_unit32(t, from, end, unit);
 }
-#endif
-
-// memchr for code points: the first index in [from, size) holding `unit`, or npos.
-std::size_t find_unit(const std::uint32_t* text, std::size_t from, std::size_t size, std::uint32_t unit) noexcept {
-    std::size_t j = from;
-#if defined(__SSE2__)
-    const __m128i wanted = broadcast(unit);
-    for (; size - j >= 16; j += 16) {
-        if (const std::uint32_t mask = unit_mask16(text + j, wanted); mask != 0) {
-            return j + static_cast<std::size_t>(std::countr_zero(mask));
-        }
-    }
-#endif
-    for (; j < size; ++j) {
-        if (text[j] == unit) {
-            return j;
-        }
-    }
-    return npos;
+inline std::size_t rscan_unit(const Kernels& k, const unsigned char* t, std::size_t from, std::size_t end,
+                              unsigned char unit) noexcept {
+    return k.rfind_byte(t, from, end, unit);
 }
-
-// memrchr for code points: the last index below `bound` holding `unit`, or npos.
-std::size_t rfind_unit(const std::uint32_t* text, std::size_t bound, std::uint32_t unit) noexcept {
-    std::size_t end = bound;
-#if defined(__SSE2__)
-    const __m128i wanted = broadcast(unit);
-    for (; end >= 16; end -= 16) {
-        if (const std::uint32_t mask = unit_mask16(text + end - 16, wanted); mask != 0) {
-            return end - 16 + static_cast<std::size_t>(31 - std::countl_zero(mask));
-        }
-    }
-#endif
-    while (end > 0) {
-        if (text[--end] == unit) {
-            return end;
-        }
-    }
-    return npos;
+inline std::size_t rscan_unit(const Kernels& k, const std::uint32_t* t, std::size_t from, std::size_t end,
+                              std::uint32_t unit) noexcept {
+    return k.rfind_unit32(t, from, end, unit);
 }
-
-#if defined(__SSE2__)
-template <class Char>
-inline std::uint32_t pair_mask32(const Char* start, RarePair pair, __m128i first, __m128i second) noexcept {
-    return pair_mask16(start, pair, first, second) | (pair_mask16(start + 16, pair, first, second) << 16);
-}
-#endif
 
 }  // namespace
 
@@ -203,8 +139,10 @@ ForwardSearcher<Char>::ForwardSearcher(std::span<const Char> pattern) noexcept
       two_way_(Forward<Char>{pattern.data(), pattern.size()}),
       budget_(pattern.size()) {}
 
+// Every scan below goes window by window (at most `scan_window` starts) and reports what it passed to the
+// poll, also when it stops at a hit, so that dense matches poll as often as long scans.
 template <class Char>
-std::size_t ForwardSearcher<Char>::find(std::span<const Char> text, std::size_t from) noexcept {
+std::size_t ForwardSearcher<Char>::find(std::span<const Char> text, std::size_t from) {
     const std::size_t m = pattern_.size();
     const std::size_t n = text.size();
     if (m > n || from > n - m) {
@@ -212,54 +150,48 @@ std::size_t ForwardSearcher<Char>::find(std::span<const Char> text, std::size_t 
     }
     const Char* t = text.data();
     const Char* p = pattern_.data();
-    if constexpr (sizeof(Char) == 1) {
-        if (m == 1) {
-            const void* hit = std::memchr(t + from, p[0], n - from);
-            return hit == nullptr ? npos : static_cast<std::size_t>(static_cast<const Char*>(hit) - t);
+    const Kernels& k = kernels();
+    auto two_way = [&](std::size_t start) {
+        return two_way_.find(Forward<Char>{t, n}, start, [this](std::size_t units) { poll_.tick(units); });
+    };
+    if (m == 1) {
+        for (std::size_t j = from; j < n;) {
+            const std::size_t stop = j + std::min(scan_window, n - j);
+            if (const std::size_t hit = scan_unit(k, t, j, stop, p[0]); hit != npos) {
+                poll_.tick(hit - j + 1);
+                return hit;
+            }
+            poll_.tick(stop - j);
+            j = stop;
         }
-    } else if (m == 1) {
-        return find_unit(t, from, n, p[0]);
+        return npos;
     }
     if (budget_.overdrawn()) {
-        return two_way_.find(Forward<Char>{t, n}, from);
+        return two_way(from);
     }
     const std::size_t end = n - m + 1;  // one past the last window start
-    std::size_t j = from;               // windows before j hold no occurrence
     std::size_t credited = from;        // windows before this are paid into the budget
-    // Verifies window `start`; a failure is paid for.
-    auto fails = [&](std::size_t start) {
+    const Char first = p[pair_.first];
+    const Char second = p[pair_.second];
+    for (std::size_t j = from; j < end;) {  // windows before j hold no occurrence
+        const std::size_t stop = j + std::min(scan_window, end - j);
+        const std::size_t start = scan_pair(k, t, j, stop, pair_, first, second);
+        if (start == npos) {
+            poll_.tick(stop - j);
+            j = stop;
+            continue;
+        }
+        poll_.tick(start - j + 1);
         if (std::memcmp(t + start, p, m * sizeof(Char)) == 0) {
             budget_.earn(start - credited);
-            return false;
+            return start;
         }
         budget_.pay(start - credited, m);
         credited = start;
-        return true;
-    };
-#if defined(__SSE2__)
-    const __m128i first = broadcast(p[pair_.first]);
-    const __m128i second = broadcast(p[pair_.second]);
-    for (; end - j >= windows_per_step; j += windows_per_step) {
-        for (std::uint32_t mask = pair_mask32(t + j, pair_, first, second); mask != 0; mask &= mask - 1) {
-            const std::size_t start = j + static_cast<std::size_t>(std::countr_zero(mask));
-            if (!fails(start)) {
-                return start;
-            }
-            if (budget_.overdrawn()) {
-                return two_way_.find(Forward<Char>{t, n}, start + 1);
-            }
+        if (budget_.overdrawn()) {
+            return two_way(start + 1);
         }
-    }
-#endif
-    for (; j < end; ++j) {
-        if (t[j + pair_.first] == p[pair_.first] && t[j + pair_.second] == p[pair_.second]) {
-            if (!fails(j)) {
-                return j;
-            }
-            if (budget_.overdrawn()) {
-                return two_way_.find(Forward<Char>{t, n}, j + 1);
-            }
-        }
+        j = start + 1;
     }
     budget_.earn(end - credited);
     return npos;
@@ -273,79 +205,58 @@ BackwardSearcher<Char>::BackwardSearcher(std::span<const Char> pattern) noexcept
       budget_(pattern.size()) {}
 
 template <class Char>
-std::size_t BackwardSearcher<Char>::rfind(std::span<const Char> text, std::size_t bound) noexcept {
+std::size_t BackwardSearcher<Char>::rfind(std::span<const Char> text, std::size_t bound) {
     const std::size_t m = pattern_.size();
     if (m > bound) {
         return npos;
     }
     const Char* t = text.data();
     const Char* p = pattern_.data();
+    const Kernels& k = kernels();
     // Two-Way over the mirrored text before `limit`: its leftmost hit is our rightmost occurrence.
     auto two_way = [&](std::size_t limit) {
-        const std::size_t mirrored = two_way_.find(Mirrored<Char>{t, limit}, 0);
+        const std::size_t mirrored =
+            two_way_.find(Mirrored<Char>{t, limit}, 0, [this](std::size_t units) { poll_.tick(units); });
         return mirrored == npos ? npos : limit - m - mirrored;
     };
-    if constexpr (sizeof(Char) == 1) {
-        if (m == 1) {
-#if defined(__GLIBC__)
-            const void* hit = memrchr(t, p[0], bound);
-            return hit == nullptr ? npos : static_cast<std::size_t>(static_cast<const Char*>(hit) - t);
-#else
-            for (std::size_t j = bound; j > 0; --j) {
-                if (t[j - 1] == p[0]) {
-                    return j - 1;
-                }
+    if (m == 1) {
+        for (std::size_t end = bound; end > 0;) {
+            const std::size_t low = end - std::min(scan_window, end);
+            if (const std::size_t hit = rscan_unit(k, t, low, end, p[0]); hit != npos) {
+                poll_.tick(end - hit);
+                return hit;
             }
-            return npos;
-#endif
+            poll_.tick(end - low);
+            end = low;
         }
-    } else if (m == 1) {
-        return rfind_unit(t, bound, p[0]);
+        return npos;
     }
     if (budget_.overdrawn()) {
         return two_way(bound);
     }
     std::size_t end = bound - m + 1;  // windows at or after `end` hold no occurrence
     std::size_t credited = end;       // windows from this on are paid into the budget
-    auto fails = [&](std::size_t start) {
+    const Char first = p[pair_.first];
+    const Char second = p[pair_.second];
+    while (end > 0) {
+        const std::size_t low = end - std::min(scan_window, end);
+        const std::size_t start = rscan_pair(k, t, low, end, pair_, first, second);
+        if (start == npos) {
+            poll_.tick(end - low);
+            end = low;
+            continue;
+        }
+        poll_.tick(end - start);
         if (std::memcmp(t + start, p, m * sizeof(Char)) == 0) {
             budget_.earn(credited - start);
-            return false;
+            return start;
         }
         budget_.pay(credited - start, m);
         credited = start;
-        return true;
-    };
-#if defined(__SSE2__)
-    const __m128i first = broadcast(p[pair_.first]);
-    const __m128i second = broadcast(p[pair_.second]);
-    // From the right, 32 windows at a time: bit k stands for window end - 32 + k, highest first.
-    for (; end >= windows_per_step; end -= windows_per_step) {
-        const std::size_t low = end - windows_per_step;
-        std::uint32_t mask = pair_mask32(t + low, pair_, first, second);
-        while (mask != 0) {
-            const int bit = 31 - std::countl_zero(mask);
-            const std::size_t start = low + static_cast<std::size_t>(bit);
-            if (!fails(start)) {
-                return start;
-            }
-            if (budget_.overdrawn()) {
-                return two_way(start + m - 1);
-            }
-            mask &= ~(std::uint32_t{1} << bit);
+        if (budget_.overdrawn()) {
+            return two_way(start + m - 1);
         }
-    }
-#endif
-    while (end > 0) {
-        const std::size_t j = --end;
-        if (t[j + pair_.first] == p[pair_.first] && t[j + pair_.second] == p[pair_.second]) {
-            if (!fails(j)) {
-                return j;
-            }
-            if (budget_.overdrawn()) {
-                return two_way(j + m - 1);
-            }
-        }
+        end = start;
     }
     budget_.earn(credited);
     return npos;

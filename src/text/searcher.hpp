@@ -3,6 +3,8 @@
 // allocation.
 #pragma once
 
+#include "core/interrupt.hpp"
+#include "text/kernels.hpp"
 #include "text/two_way.hpp"
 
 #include <cstddef>
@@ -11,12 +13,9 @@
 
 namespace velnor::text {
 
-// Two offsets into the pattern whose units are expected to be rare in text; the prefilter only verifies
-// windows in which both units are in place.
-struct RarePair {
-    std::size_t first;
-    std::size_t second;
-};
+// Window starts a scan tries between two interrupt polls, so that one search over a huge text still
+// stops soon after Ctrl-C (a prefilter scan runs at up to ~20 GB/s: well under a millisecond per window).
+inline constexpr std::size_t scan_window = std::size_t{1} << 20;
 
 // What the prefilter may still spend on failed verifications, in units: it earns a little for every
 // window it rules out and pays the pattern length for every verification that fails. Once overdrawn it
@@ -42,14 +41,16 @@ class ForwardSearcher {
 public:
     explicit ForwardSearcher(std::span<const Char> pattern) noexcept;
 
-    // Returns the start of the leftmost occurrence that starts at or after `from`, or npos.
-    std::size_t find(std::span<const Char> text, std::size_t from) noexcept;
+    // Returns the start of the leftmost occurrence that starts at or after `from`, or npos. Polls for
+    // interrupts as it scans, so it may throw what the installed check throws.
+    std::size_t find(std::span<const Char> text, std::size_t from);
 
 private:
     std::span<const Char> pattern_;
     RarePair pair_;
     TwoWay<Forward<Char>> two_way_;
     Budget budget_;
+    core::InterruptPoll poll_;
 };
 
 // Finds rightmost occurrences of a non-empty pattern.
@@ -58,14 +59,16 @@ class BackwardSearcher {
 public:
     explicit BackwardSearcher(std::span<const Char> pattern) noexcept;
 
-    // Returns the start of the rightmost occurrence that ends at or before `bound`, or npos.
-    std::size_t rfind(std::span<const Char> text, std::size_t bound) noexcept;
+    // Returns the start of the rightmost occurrence that ends at or before `bound`, or npos. Polls as
+    // find does.
+    std::size_t rfind(std::span<const Char> text, std::size_t bound);
 
 private:
     std::span<const Char> pattern_;
     RarePair pair_;
     TwoWay<Mirrored<Char>> two_way_;  // factorised on the mirrored pattern
     Budget budget_;
+    core::InterruptPoll poll_;
 };
 
 extern template class ForwardSearcher<unsigned char>;

@@ -58,6 +58,13 @@ public:
     // Returns the smallest window start j >= from at which the pattern occurs in `text`, or npos.
     // At most 2 (text.size - from) unit comparisons.
     std::size_t find(View text, std::size_t from) const noexcept {
+        return find(text, from, [](std::size_t) noexcept {});
+    }
+
+    // The same, calling `advanced(units)` with every shift of the window, so that a long search can
+    // poll for interrupts (and throw out of the loop).
+    template <class Advanced>
+    std::size_t find(View text, std::size_t from, Advanced&& advanced) const {
         const std::size_t m = pattern_.size;
         if (m > text.size) {
             return npos;
@@ -74,6 +81,7 @@ public:
             if (i < m) {
                 j += i - critical_ + 1;  // no occurrence starts before the mismatch, shifted past the factor
                 memory = 0;
+                advanced(i - critical_ + 1);
                 continue;
             }
             // Left part, right to left, down to what `memory` vouches for.
@@ -87,6 +95,7 @@ public:
             j += period_;
             // A periodic pattern shifted by its period still matches its first m - period units.
             memory = periodic_ ? m - period_ : 0;
+            advanced(period_);
         }
         return npos;
     }

@@ -1,5 +1,7 @@
 #include "text/units.hpp"
 
+#include "text/kernels.hpp"
+
 #include <algorithm>
 
 namespace velnor::text {
@@ -51,42 +53,14 @@ std::size_t count_utf16_units(std::string_view utf8) noexcept {
     });
 }
 
-namespace {
-
-// Sums `weight(code_point)` (at most 3 each). The loop adds into 32-bit lanes, which the compiler
-// vectorises; a stretch is cut into pieces whose sums cannot overflow them.
-template <class Weight>
-std::size_t sum_code_point_weights(std::span<const std::uint32_t> code_points, Weight weight) noexcept {
-    constexpr std::size_t piece = std::size_t{1} << 28;
-    std::size_t total = 0;
-    for (std::size_t begin = 0; begin < code_points.size(); begin += piece) {
-        const auto stretch = code_points.subspan(begin, std::min(piece, code_points.size() - begin));
-        std::uint32_t partial = 0;
-        for (const std::uint32_t code_point : stretch) {
-            partial += weight(static_cast<std::int32_t>(code_point));
-        }
-        total += partial;
-    }
-    return total;
-}
-
-}  // namespace
-
-// Code points are below 2^21, so they compare as signed 32-bit values, which SSE2 compares directly.
 std::size_t count_units(Unit unit, std::span<const std::uint32_t> code_points) noexcept {
     switch (unit) {
         case Unit::code_point:
             break;
         case Unit::utf16:
-            return code_points.size() + sum_code_point_weights(code_points, [](std::int32_t code_point) {
-                       return static_cast<std::uint32_t>(code_point > 0xFFFF);
-                   });
+            return code_points.size() + kernels().count_astral(code_points.data(), code_points.size());
         case Unit::byte:
-            return code_points.size() + sum_code_point_weights(code_points, [](std::int32_t code_point) {
-                       return static_cast<std::uint32_t>(code_point > 0x7F) +
-                              static_cast<std::uint32_t>(code_point > 0x7FF) +
-                              static_cast<std::uint32_t>(code_point > 0xFFFF);
-                   });
+            return code_points.size() + kernels().count_utf8_extra(code_points.data(), code_points.size());
     }
     return code_points.size();
 }
