@@ -1,5 +1,7 @@
 #include "boundary/convert.hpp"
 
+#include "text/kernels.hpp"
+
 #include <limits>
 
 namespace velnor::boundary {
@@ -78,6 +80,37 @@ void read_code_points(PyObject* text, std::size_t start, std::span<std::uint32_t
     const auto begin = static_cast<Py_ssize_t>(start);
     const auto size = static_cast<Py_ssize_t>(out.size());
     Ref piece = checked(PyUnicode_Substring(text, begin, begin + size));
+    if (PyUnicode_AsUCS4(piece.get(), out.data(), size, 0) == nullptr) {
+        throw_python_error();
+    }
+}
+
+void CodePointReader::read(std::size_t start, std::span<std::uint32_t> out) {
+    if (out.empty()) {
+        return;
+    }
+    const auto begin = static_cast<Py_ssize_t>(start);
+    const auto size = static_cast<Py_ssize_t>(out.size());
+    Ref piece = checked(PyUnicode_Substring(text_, begin, begin + size));
+    if (skip_ == 0) {
+        if (Ref latin1 = Ref::steal(PyUnicode_AsLatin1String(piece.get()))) {
+            char* data = nullptr;
+            Py_ssize_t bytes = 0;
+            if (PyBytes_AsStringAndSize(latin1.get(), &data, &bytes) < 0 || bytes != size) {
+                throw_python_error();
+            }
+            text::kernels().widen_latin1(reinterpret_cast<const unsigned char*>(data), out.size(), out.data());
+            return;
+        }
+        // Only "not Latin-1" means reading the other way; anything else (no memory) fails the call.
+        if (!PyErr_ExceptionMatches(PyExc_UnicodeEncodeError)) {
+            throw_python_error();
+        }
+        PyErr_Clear();
+        skip_ = retry_after;
+    } else {
+        --skip_;
+    }
     if (PyUnicode_AsUCS4(piece.get(), out.data(), size, 0) == nullptr) {
         throw_python_error();
     }

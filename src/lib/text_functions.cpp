@@ -32,14 +32,6 @@ Ref to_int_list(const text::Positions& values) {
     throw InternalFault("a surrogate was encoded to UTF-8");
 }
 
-// Reads code points of `string`; one that UTF-8 cannot hold fails the call as encoding it would.
-void read_valid_code_points(PyObject* string, std::size_t start, std::span<std::uint32_t> out) {
-    read_code_points(string, start, out);
-    if (text::holds_surrogate(out)) {
-        raise_encode_error(string);
-    }
-}
-
 // Returns the pattern's code points, or nothing when `substring` is not a str or holds a surrogate: its
 // error must wait until the whole of `string` has been checked, which is converted first.
 std::optional<std::vector<std::uint32_t>> pattern_code_points(PyObject* substring) {
@@ -72,8 +64,11 @@ Ref match_code_points(const Arguments<2>& arguments, PyObject* string, std::size
         arguments.convert(1, to_text);
         throw InternalFault("a pattern that failed as code points converted to UTF-8");
     }
-    const auto read = [string](std::size_t start, std::span<std::uint32_t> out) {
-        read_valid_code_points(string, start, out);
+    const auto read = [reader = CodePointReader(string)](std::size_t start, std::span<std::uint32_t> out) mutable {
+        reader.read(start, out);
+        if (text::holds_surrogate(out)) {
+            raise_encode_error(reader.text());
+        }
     };
     if constexpr (Way == Direction::forward) {
         return to_int_list(text::match_code_points(length, *pattern, Unit, read));

@@ -50,6 +50,10 @@ struct Kernels {
     // UTF-8 bytes they need beyond one each.
     std::size_t (*count_astral)(const std::uint32_t* t, std::size_t size) noexcept;
     std::size_t (*count_utf8_extra)(const std::uint32_t* t, std::size_t size) noexcept;
+    // Whether a surrogate (U+D800..U+DFFF), which has no UTF-8 form, is among the code points.
+    bool (*holds_surrogate)(const std::uint32_t* t, std::size_t size) noexcept;
+    // Widens Latin-1 (one byte a code point, U+0000..U+00FF) to code points.
+    void (*widen_latin1)(const unsigned char* in, std::size_t size, std::uint32_t* out) noexcept;
 };
 
 // The set in use.

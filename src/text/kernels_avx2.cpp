@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <cstring>
 #endif
 
 #if defined(__GNUC__)
@@ -205,6 +206,35 @@ VELNOR_AVX2 std::size_t count_above(const std::uint32_t* t, std::size_t size) no
     return total + (Thresholds == 3 ? scalar->count_utf8_extra(t + i, size - i) : scalar->count_astral(t + i, size - i));
 }
 
+// As the SSE2 test, 32 code points a step.
+VELNOR_AVX2 bool holds_surrogate(const std::uint32_t* t, std::size_t size) noexcept {
+    const __m256i surrogate = _mm256_set1_epi32(0b11011);
+    std::size_t i = 0;
+    for (; size - i >= 32; i += 32) {
+        __m256i any = _mm256_setzero_si256();
+        for (std::size_t k = 0; k < 32; k += 8) {
+            any = _mm256_or_si256(any, _mm256_cmpeq_epi32(_mm256_srli_epi32(load(t + i + k), 11), surrogate));
+        }
+        if (!_mm256_testz_si256(any, any)) {
+            return true;
+        }
+    }
+    return scalar_kernels()->holds_surrogate(t + i, size - i);
+}
+
+VELNOR_AVX2 void widen_latin1(const unsigned char* in, std::size_t size, std::uint32_t* out) noexcept {
+    std::size_t i = 0;
+    for (; size - i >= 32; i += 32) {
+        for (std::size_t k = 0; k < 32; k += 8) {
+            std::int64_t eight;
+            std::memcpy(&eight, in + i + k, sizeof eight);
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + i + k),
+                                _mm256_cvtepu8_epi32(_mm_cvtsi64_si128(eight)));
+        }
+    }
+    scalar_kernels()->widen_latin1(in + i, size - i, out + i);
+}
+
 constexpr Kernels avx2 = {
     Path::avx2,
     "avx2",
@@ -217,6 +247,8 @@ constexpr Kernels avx2 = {
     rfind_byte,
     count_above<1>,
     count_above<3>,
+    holds_surrogate,
+    widen_latin1,
 };
 
 }  // namespace

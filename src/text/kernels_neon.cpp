@@ -171,6 +171,36 @@ std::size_t count_above(const std::uint32_t* t, std::size_t size) noexcept {
     return total + (Thresholds == 3 ? scalar->count_utf8_extra(t + i, size - i) : scalar->count_astral(t + i, size - i));
 }
 
+// Bits above the eleventh read 0b11011 exactly for U+D800..U+DFFF; 16 code points a step.
+bool holds_surrogate(const std::uint32_t* t, std::size_t size) noexcept {
+    const uint32x4_t surrogate = vdupq_n_u32(0b11011);
+    std::size_t i = 0;
+    for (; size - i >= 16; i += 16) {
+        uint32x4_t any = vdupq_n_u32(0);
+        for (std::size_t k = 0; k < 16; k += 4) {
+            any = vorrq_u32(any, vceqq_u32(vshrq_n_u32(vld1q_u32(t + i + k), 11), surrogate));
+        }
+        if (vmaxvq_u32(any) != 0) {
+            return true;
+        }
+    }
+    return scalar_kernels()->holds_surrogate(t + i, size - i);
+}
+
+void widen_latin1(const unsigned char* in, std::size_t size, std::uint32_t* out) noexcept {
+    std::size_t i = 0;
+    for (; size - i >= 16; i += 16) {
+        const uint8x16_t bytes = vld1q_u8(in + i);
+        const uint16x8_t low = vmovl_u8(vget_low_u8(bytes));
+        const uint16x8_t high = vmovl_u8(vget_high_u8(bytes));
+        vst1q_u32(out + i, vmovl_u16(vget_low_u16(low)));
+        vst1q_u32(out + i + 4, vmovl_u16(vget_high_u16(low)));
+        vst1q_u32(out + i + 8, vmovl_u16(vget_low_u16(high)));
+        vst1q_u32(out + i + 12, vmovl_u16(vget_high_u16(high)));
+    }
+    scalar_kernels()->widen_latin1(in + i, size - i, out + i);
+}
+
 constexpr Kernels neon = {
     Path::neon,
     "neon",
@@ -183,6 +213,8 @@ constexpr Kernels neon = {
     rfind_byte,
     count_above<1>,
     count_above<3>,
+    holds_surrogate,
+    widen_latin1,
 };
 
 }  // namespace

@@ -63,6 +63,22 @@ std::size_t count_utf8_extra(const std::uint32_t* t, std::size_t size) noexcept 
     return total;
 }
 
+// U+D800..U+DFFF are exactly the code points whose bits above the eleventh read 0b11011.
+bool holds_surrogate(const std::uint32_t* t, std::size_t size) noexcept {
+    for (std::size_t i = 0; i < size; ++i) {
+        if ((t[i] >> 11) == 0b11011) {
+            return true;
+        }
+    }
+    return false;
+}
+
+void widen_latin1(const unsigned char* in, std::size_t size, std::uint32_t* out) noexcept {
+    for (std::size_t i = 0; i < size; ++i) {
+        out[i] = in[i];
+    }
+}
+
 constexpr Kernels scalar = {
     Path::scalar,
     "scalar",
@@ -75,6 +91,8 @@ constexpr Kernels scalar = {
     rfind_unit<unsigned char>,
     count_astral,
     count_utf8_extra,
+    holds_surrogate,
+    widen_latin1,
 };
 
 }  // namespace

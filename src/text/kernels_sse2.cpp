@@ -179,6 +179,39 @@ std::size_t count_above(const std::uint32_t* t, std::size_t size) noexcept {
     return total + (Thresholds == 3 ? scalar->count_utf8_extra(t + i, size - i) : scalar->count_astral(t + i, size - i));
 }
 
+// Bits above the eleventh read 0b11011 exactly for U+D800..U+DFFF; 16 code points a step.
+bool holds_surrogate(const std::uint32_t* t, std::size_t size) noexcept {
+    const __m128i surrogate = _mm_set1_epi32(0b11011);
+    std::size_t i = 0;
+    for (; size - i >= 16; i += 16) {
+        __m128i any = _mm_setzero_si128();
+        for (std::size_t k = 0; k < 16; k += 4) {
+            any = _mm_or_si128(any, _mm_cmpeq_epi32(_mm_srli_epi32(load(t + i + k), 11), surrogate));
+        }
+        if (bits(any) != 0) {
+            return true;
+        }
+    }
+    return scalar_kernels()->holds_surrogate(t + i, size - i);
+}
+
+// Bytes interleaved with zeros twice: 16 bytes become four vectors of 32-bit lanes, in order.
+void widen_latin1(const unsigned char* in, std::size_t size, std::uint32_t* out) noexcept {
+    const __m128i zero = _mm_setzero_si128();
+    std::size_t i = 0;
+    for (; size - i >= 16; i += 16) {
+        const __m128i bytes = load(in + i);
+        const __m128i low = _mm_unpacklo_epi8(bytes, zero);
+        const __m128i high = _mm_unpackhi_epi8(bytes, zero);
+        auto* to = reinterpret_cast<__m128i*>(out + i);
+        _mm_storeu_si128(to, _mm_unpacklo_epi16(low, zero));
+        _mm_storeu_si128(to + 1, _mm_unpackhi_epi16(low, zero));
+        _mm_storeu_si128(to + 2, _mm_unpacklo_epi16(high, zero));
+        _mm_storeu_si128(to + 3, _mm_unpackhi_epi16(high, zero));
+    }
+    scalar_kernels()->widen_latin1(in + i, size - i, out + i);
+}
+
 constexpr Kernels sse2 = {
     Path::sse2,
     "sse2",
@@ -191,6 +224,8 @@ constexpr Kernels sse2 = {
     rfind_byte,
     count_above<1>,
     count_above<3>,
+    holds_surrogate,
+    widen_latin1,
 };
 
 }  // namespace

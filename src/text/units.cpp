@@ -66,28 +66,17 @@ std::size_t count_units(Unit unit, std::span<const std::uint32_t> code_points) n
 }
 
 bool holds_surrogate(std::span<const std::uint32_t> code_points) noexcept {
-    // U+D800..U+DFFF are exactly the code points whose bits above the eleventh read 0b11011.
-    std::uint32_t found = 0;
-    for (const std::uint32_t code_point : code_points) {
-        found |= static_cast<std::uint32_t>((code_point >> 11) == 0b11011);
-    }
-    return found != 0;
+    return kernels().holds_surrogate(code_points.data(), code_points.size());
 }
 
 Utf32Census census(std::span<const std::uint32_t> code_points) noexcept {
     Utf32Census total;
-    // 32-bit partial sums keep the vectorised loop in 32-bit lanes; a block cannot overflow them.
-    constexpr std::size_t block = std::size_t{1} << 20;
-    for (std::size_t begin = 0; begin < code_points.size(); begin += block) {
-        const auto stretch = code_points.subspan(begin, std::min(block, code_points.size() - begin));
-        std::uint32_t astral = 0;
-        std::uint32_t surrogates = 0;
-        for (const std::uint32_t code_point : stretch) {
-            astral += code_point > 0xFFFF ? 1 : 0;
-            surrogates += code_point - 0xD800 < 0x800 ? 1 : 0;  // one unsigned compare for U+D800..U+DFFF
+    total.astral = kernels().count_astral(code_points.data(), code_points.size());
+    // Surrogates are an error and rare: counted only once the vector test has seen one.
+    if (holds_surrogate(code_points)) {
+        for (const std::uint32_t code_point : code_points) {
+            total.surrogates += code_point - 0xD800 < 0x800 ? 1 : 0;  // one unsigned compare for U+D800..U+DFFF
         }
-        total.astral += astral;
-        total.surrogates += surrogates;
     }
     return total;
 }
