@@ -1,7 +1,12 @@
 """Match index functions and utf16len: worked examples, binding, conversion errors and searcher edges."""
 
+import os
+import platform
 import random
+import subprocess
 import sys
+import time
+from pathlib import Path
 
 import pytest
 
@@ -347,3 +352,135 @@ def test_two_way_memory_covers_only_what_was_compared(period, repeats):
             assert call(name, text, pattern) == oracle(name, text, pattern), shift
             # Mirrored, for the backward searcher's own factorisation.
             assert call(name, text[::-1], pattern[::-1]) == oracle(name, text[::-1], pattern[::-1]), shift
+
+
+# --- Scan windows --------------------------------------------------------------------------------------
+
+WINDOW = 1 << 20  # window starts one scan tries between two interrupt polls
+
+
+@pytest.mark.parametrize("pattern", ["Q", "QR", "QRSTUVWXYZ"])
+@pytest.mark.parametrize("name", MATCH_NAMES)
+def test_occurrences_across_scan_window_edges(pattern, name):
+    # A long ASCII text is scanned in its own buffer, window by window from where the search resumes:
+    # forward from 0, backward from the last window start. Occurrences on either side of both edges.
+    length = WINDOW + 3 * len(pattern) + 40
+    filler = ("abcdefghijklmnop" * (length // 16 + 1))[:length]
+    last_start = length - len(pattern)
+    for edge in (WINDOW, last_start + 1 - WINDOW):
+        for place in (edge - len(pattern), edge - 1, edge, edge + 1):
+            text = filler[:place] + pattern + filler[place + len(pattern):]
+            assert call(name, text, pattern) == oracle(name, text, pattern), place
+    # Two occurrences: the second search resumes after the first, so its windows start there.
+    text = filler[:5] + pattern + filler[5 + len(pattern):WINDOW + 4] + pattern + filler[WINDOW + 4 + len(pattern):]
+    assert call(name, text, pattern) == oracle(name, text, pattern)
+
+
+# --- Every kernel set ----------------------------------------------------------------------------------
+
+KERNEL_SETS = ["scalar", "sse2", "avx2", "neon"]
+TEXT_TESTS = [str(Path(__file__).with_name(f)) for f in ("test_text.py", "test_text_blocks.py", "test_text_hypothesis.py")]
+
+
+def cpu_flags():
+    try:
+        with open("/proc/cpuinfo", encoding="ascii", errors="replace") as info:
+            return next((line.split(":", 1)[1].split() for line in info if line.startswith(("flags", "Features"))), [])
+    except OSError:
+        return None
+
+
+def runnable_kernel_sets():
+    """The sets this CPU runs, told by the CPU's own report rather than by the module."""
+    machine = platform.machine().lower()
+    if machine in ("x86_64", "amd64"):
+        flags = cpu_flags()
+        if flags is None:
+            return None
+        return ["scalar", "sse2"] + (["avx2"] if "avx2" in flags else [])  # Linux drops the flag without OS support
+    if machine in ("aarch64", "arm64"):
+        return ["scalar", "neon"]
+    return ["scalar"]
+
+
+def run_with_kernels(name, *args, timeout=60):
+    environment = dict(os.environ, VELNOR_SIMD=name)
+    return subprocess.run([sys.executable, *args], env=environment, capture_output=True, text=True, timeout=timeout)
+
+
+@pytest.mark.parametrize("name", KERNEL_SETS + ["", "avx512", "SSE2"])
+def test_kernel_set_forced_from_the_environment(name):
+    runnable = runnable_kernel_sets()
+    if runnable is None:
+        pytest.skip("no CPU report to compare with")
+    done = run_with_kernels(name, "-c", "import velnor_lib; print(velnor_lib.match_indices('abcab', 'b'))")
+    if name == "" or name in runnable:
+        assert done.returncode == 0, done.stderr
+        assert done.stdout == "[1, 4]\n"
+    else:
+        assert done.returncode != 0
+        assert "ImportError: VELNOR_SIMD names no kernel set that this CPU runs" in done.stderr
+
+
+@pytest.mark.slow
+@pytest.mark.parametrize("name", KERNEL_SETS)
+def test_text_suite_on_every_kernel_set(name):
+    # Every differential test of the text functions, once per set the CPU runs: each must answer as the
+    # scalar reference and the oracles do.
+    runnable = runnable_kernel_sets() or ["scalar"]
+    if name not in runnable:
+        pytest.skip(f"this CPU does not run {name}")
+    done = run_with_kernels(name, "-m", "pytest", "-q", "-x", "-m", "not slow", "-p", "no:cacheprovider",
+                            *TEXT_TESTS, timeout=900)
+    assert done.returncode == 0, done.stdout[-3000:] + done.stderr[-3000:]
+
+
+# --- Ctrl-C --------------------------------------------------------------------------------------------
+
+# Each call runs for seconds over 300 MB; SIGINT comes 0.1 s after it starts.
+INTERRUPTED_CALLS = {
+    "match_indices, ' ' in ASCII": "text = 'word ' * (60 * 10**6); velnor_lib.match_indices(text, ' ')",
+    "rmatch_byte_indices, ' ' in ASCII": "text = 'ab ' * (100 * 10**6); velnor_lib.rmatch_byte_indices(text, ' ')",
+    "match_utf16_indices, non-ASCII": "text = 'caf\u00e9 ' * (60 * 10**6); velnor_lib.match_utf16_indices(text, 'f')",
+    "rmatch_indices, non-ASCII": "text = '\u4e2d\u00e9 ' * (100 * 10**6); velnor_lib.rmatch_indices(text, '\u00e9')",
+    "match_indices, empty pattern": "text = 'caf\u00e9' * (25 * 10**6); velnor_lib.match_indices(text, '')",
+    "match_indices, Two-Way": "text = 'ab' * (150 * 10**6); velnor_lib.match_indices(text, 'ab' * 40 + 'b')",
+    "rmatch_indices, Two-Way": "text = 'ab' * (150 * 10**6); velnor_lib.rmatch_indices(text, 'b' + 'ab' * 40)",
+    "match_byte_indices, long pattern": (
+        "text = '\u00e9' + 'ab' * (150 * 10**6); velnor_lib.match_byte_indices(text, 'ab' * (10**6) + 'c')"),
+    "utf16len, non-ASCII": "text = '\u4e2d\U0001F600' * (150 * 10**6); [velnor_lib.utf16len(text) for _ in range(20)]",
+}
+
+CHILD = """
+import sys, time, velnor_lib
+{setup}
+print("ready", flush=True)
+sys.stdin.readline()
+started = time.time()
+try:
+    {call}
+    print("finished", time.time() - started, flush=True)
+except KeyboardInterrupt:
+    print("interrupted", time.time(), flush=True)
+"""
+
+
+@pytest.mark.slow
+@pytest.mark.parametrize("call_text", list(INTERRUPTED_CALLS.values()), ids=list(INTERRUPTED_CALLS))
+def test_ctrl_c_lands_within_100_ms(call_text):
+    setup, call_code = call_text.split("; ", 1)
+    child = subprocess.Popen([sys.executable, "-c", CHILD.format(setup=setup, call=call_code)],
+                             stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
+    try:
+        assert child.stdout.readline() == "ready\n"
+        child.stdin.write("go\n")
+        child.stdin.flush()
+        time.sleep(0.1)
+        sent = time.time()
+        child.send_signal(__import__("signal").SIGINT)
+        outcome = child.stdout.readline().split()
+        child.wait(timeout=60)
+    finally:
+        child.kill()
+    assert outcome[0] == "interrupted", outcome
+    assert float(outcome[1]) - sent < 0.1

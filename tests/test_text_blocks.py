@@ -58,14 +58,14 @@ def test_occurrences_straddling_block_edges(kind, pattern, length):
         assert_every_function_matches_oracle("".join(letters), pattern)
 
 
-@pytest.mark.parametrize("extra", [0, 1, 15, 16, 17, 31, 32, 33])
+@pytest.mark.parametrize("extra", [0, 1, 15, 16, 17, 31, 32, 33, 63, 64, 65])
 @pytest.mark.parametrize("pattern", ["Q", "Q\u00e9", "QRSTUVWXYZ"])
 def test_occurrences_around_vector_widths(extra, pattern):
     # The code-point scans test 16 or 32 windows at a time and finish one by one: occurrences near either
     # end of a window, and dense ones, in texts whose lengths leave every remainder.
     length = SHORTEST + extra
     base = filler("bmp", length)
-    for place in {0, 1, 15, 16, 17, 31, 32, 33, length // 2}:
+    for place in {0, 1, 15, 16, 17, 31, 32, 33, 63, 64, 65, length // 2}:
         for at in (place, length - len(pattern) - place):
             text = base[:at] + pattern + base[at + len(pattern):]
             assert_every_function_matches_oracle(text, pattern)

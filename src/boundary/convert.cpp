@@ -72,20 +72,8 @@ bool known_ascii(PyObject* text, Py_ssize_t length) {
     return answer.get() == Py_True;
 }
 
-void read_code_points(PyObject* text, std::size_t start, std::span<std::uint32_t> out) {
-    static_assert(std::is_same_v<Py_UCS4, std::uint32_t>);
-    if (out.empty()) {
-        return;
-    }
-    const auto begin = static_cast<Py_ssize_t>(start);
-    const auto size = static_cast<Py_ssize_t>(out.size());
-    Ref piece = checked(PyUnicode_Substring(text, begin, begin + size));
-    if (PyUnicode_AsUCS4(piece.get(), out.data(), size, 0) == nullptr) {
-        throw_python_error();
-    }
-}
-
 void CodePointReader::read(std::size_t start, std::span<std::uint32_t> out) {
+    static_assert(std::is_same_v<Py_UCS4, std::uint32_t>);
     if (out.empty()) {
         return;
     }

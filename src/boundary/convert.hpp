@@ -49,10 +49,8 @@ inline constexpr Py_ssize_t ascii_asked_from = 1024;
 // `ascii_asked_from` code points or more.
 bool known_ascii(PyObject* text, Py_ssize_t length);
 
-// Copies the code points of a str from index `start` on into `out`, out.size() of them.
-void read_code_points(PyObject* text, std::size_t start, std::span<std::uint32_t> out);
-
-// The same for one str read block after block. A block wholly in U+0000..U+00FF (Latin-1, which the
+// Copies the code points of one str, block after block: read(start, out) fills `out` with the code
+// points from index `start` on, out.size() of them. A block wholly in U+0000..U+00FF (Latin-1, which the
 // interpreter keeps at one byte a code point: most European prose) is copied out as bytes and widened by
 // the text kernels, several times faster than the interpreter's own widening; a block that is not costs a
 // failed try, so the next `retry_after` blocks go the plain way.

@@ -9,6 +9,7 @@
 #include "text/code_point_matches.hpp"
 #include "text/matches.hpp"
 
+#include <algorithm>
 #include <cstdint>
 #include <optional>
 #include <vector>
@@ -43,7 +44,14 @@ std::optional<std::vector<std::uint32_t>> pattern_code_points(PyObject* substrin
         throw_python_error();
     }
     std::vector<std::uint32_t> pattern(static_cast<std::size_t>(length));
-    read_code_points(substring, 0, pattern);
+    // In blocks, polling between them: a pattern may be as long as the text.
+    CodePointReader reader(substring);
+    core::InterruptPoll poll;
+    for (std::size_t start = 0; start < pattern.size(); start += text::code_point_block) {
+        const std::size_t size = std::min(text::code_point_block, pattern.size() - start);
+        reader.read(start, std::span<std::uint32_t>(pattern).subspan(start, size));
+        poll.tick(size);
+    }
     if (text::holds_surrogate(pattern)) {
         return std::nullopt;
     }

@@ -1,6 +1,7 @@
 #include "text/searcher.hpp"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <string_view>
 
@@ -14,7 +15,7 @@ constexpr std::int64_t refill_per_window = 2;
 constexpr std::int64_t first_allowance = 256;
 
 // Rough frequency of a byte in prose (higher is more common): a guide for picking the prefilter bytes.
-constexpr int frequency_rank(unsigned char byte) noexcept {
+constexpr int rank_by_rule(unsigned char byte) noexcept {
     constexpr char by_frequency[] = "etaoinshrdlcumwfgypbvkjxqz";
     if (byte == ' ') {
         return 255;
@@ -38,6 +39,19 @@ constexpr int frequency_rank(unsigned char byte) noexcept {
         return 10;
     }
     return 80;
+}
+
+// The ranks as a table: a pattern may be as long as the text, and is ranked unit by unit.
+constexpr std::array<unsigned char, 256> byte_ranks = [] {
+    std::array<unsigned char, 256> ranks{};
+    for (int byte = 0; byte < 256; ++byte) {
+        ranks[static_cast<std::size_t>(byte)] = static_cast<unsigned char>(rank_by_rule(static_cast<unsigned char>(byte)));
+    }
+    return ranks;
+}();
+
+constexpr int frequency_rank(unsigned char byte) noexcept {
+    return byte_ranks[byte];
 }
 
 // The same guide for a code point: ASCII as above; a text in a CJK script repeats a few thousand
