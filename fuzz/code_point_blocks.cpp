@@ -5,7 +5,10 @@
 // pattern (often cut from the seed, so matches are common) and a text length around one or two blocks, so
 // that matches straddle block edges and the carried tail between blocks is exercised. The text repeats the
 // seed, possibly with one code point changed per repetition, so periodic texts and near misses are common.
+// Every input runs once per kernel set the CPU has, and each set's code-point scans and counts are also
+// compared with the scalar set's directly, over ranges at every distance from the vector widths.
 #include "text/code_point_matches.hpp"
+#include "text/kernels.hpp"
 #include "harness.hpp"
 
 #include <cstdint>
@@ -83,6 +86,56 @@ std::vector<std::size_t> naive(const std::vector<std::uint32_t>& t, const std::v
     return starts;
 }
 
+// The code-point kernels of one set against the scalar set's, over ranges drawn from `input`.
+void check_kernels(const text::Kernels& k, std::vector<std::uint32_t> t, Reader input) {
+    const text::Kernels& scalar = *text::scalar_kernels();
+    // A surrogate somewhere, now and then: the test for one must find it wherever it is.
+    if (input.byte() % 4 == 0) {
+        t[input.word() * 7 % t.size()] = 0xD800 + static_cast<std::uint32_t>(input.word() % 0x800);
+    }
+    for (int query = 0; query < 6; ++query) {
+        const std::size_t a = input.word() * 3 % (t.size() + 1);
+        const std::size_t b = a + input.byte() % 100;
+        const std::size_t from = std::min(a, t.size());
+        const std::size_t end = std::min(b, t.size());
+        const std::uint32_t* data = t.data();
+        const std::uint32_t unit = t[input.word() % t.size()];
+        check(k.find_unit32(data, from, end, unit) == scalar.find_unit32(data, from, end, unit),
+              "find_unit32 disagrees with the scalar set");
+        check(k.rfind_unit32(data, from, end, unit) == scalar.rfind_unit32(data, from, end, unit),
+              "rfind_unit32 disagrees with the scalar set");
+        const std::size_t span = 1 + input.byte() % 40;
+        const text::RarePair pair{input.byte() % span, input.byte() % span};
+        const std::size_t last = t.size() - span + 1;
+        const std::size_t lo = std::min(from, last);
+        const std::size_t hi = std::min(end, last);
+        const std::uint32_t first = t[input.word() % t.size()];
+        const std::uint32_t second = t[input.word() % t.size()];
+        check(k.find_pair32(data, lo, hi, pair, first, second) == scalar.find_pair32(data, lo, hi, pair, first, second),
+              "find_pair32 disagrees with the scalar set");
+        check(k.rfind_pair32(data, lo, hi, pair, first, second) ==
+                  scalar.rfind_pair32(data, lo, hi, pair, first, second),
+              "rfind_pair32 disagrees with the scalar set");
+        const std::size_t size = end - from;
+        check(k.count_astral(data + from, size) == scalar.count_astral(data + from, size),
+              "count_astral disagrees with the scalar set");
+        check(k.count_utf8_extra(data + from, size) == scalar.count_utf8_extra(data + from, size),
+              "count_utf8_extra disagrees with the scalar set");
+        check(k.holds_surrogate(data + from, size) == scalar.holds_surrogate(data + from, size),
+              "holds_surrogate disagrees with the scalar set");
+        std::vector<unsigned char> latin1(size);
+        for (std::size_t i = 0; i < size; ++i) {
+            latin1[i] = static_cast<unsigned char>(data[from + i]);
+        }
+        std::vector<std::uint32_t> wide(size + 1, 0xFFFFFFFF);
+        k.widen_latin1(latin1.data(), size, wide.data());
+        for (std::size_t i = 0; i < size; ++i) {
+            check(wide[i] == latin1[i], "widen_latin1 changed a code point");
+        }
+        check(wide[size] == 0xFFFFFFFF, "widen_latin1 wrote past its end");
+    }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -120,17 +173,22 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         check(start + out.size() <= t.size(), "read past the end of the text");
         std::memcpy(out.data(), t.data() + start, out.size() * sizeof(std::uint32_t));
     };
-    for (bool reverse : {false, true}) {
-        const std::vector<std::size_t> expected = naive(t, pattern, reverse);
-        for (text::Unit unit : {text::Unit::code_point, text::Unit::utf16, text::Unit::byte}) {
-            const std::vector<std::size_t> before = units_before(t, unit);
-            const text::Positions found = reverse ? text::rmatch_code_points(t.size(), pattern, unit, read)
-                                                  : text::match_code_points(t.size(), pattern, unit, read);
-            check(found.size() == expected.size(), "number of matches differs from the reference");
-            for (std::size_t i = 0; i < found.size(); ++i) {
-                check(found[i] == before[expected[i]], "match position differs from the reference");
+    const Reader kernel_input = input;  // what is left of the input draws the kernels' ranges
+    for (const text::Kernels* k : text::available_kernels()) {
+        check(text::use_kernels(k->name), "a kernel set the CPU runs was refused");
+        for (bool reverse : {false, true}) {
+            const std::vector<std::size_t> expected = naive(t, pattern, reverse);
+            for (text::Unit unit : {text::Unit::code_point, text::Unit::utf16, text::Unit::byte}) {
+                const std::vector<std::size_t> before = units_before(t, unit);
+                const text::Positions found = reverse ? text::rmatch_code_points(t.size(), pattern, unit, read)
+                                                      : text::match_code_points(t.size(), pattern, unit, read);
+                check(found.size() == expected.size(), "number of matches differs from the reference");
+                for (std::size_t i = 0; i < found.size(); ++i) {
+                    check(found[i] == before[expected[i]], "match position differs from the reference");
+                }
             }
         }
+        check_kernels(*k, t, kernel_input);
     }
     return 0;
 }

@@ -443,6 +443,50 @@ void check_census(const Decoded& d, Draw& draw) {
     check(got.astral == astral && got.surrogates == surrogates, "census disagrees with the reference");
 }
 
+// The byte scans of one kernel set against the scalar set's, over drawn ranges of the text: the range
+// ends fall at every distance from the vector widths.
+void check_kernels(const text::Kernels& k, const std::string& t, const std::string& p, Draw& draw) {
+    const text::Kernels& scalar = *text::scalar_kernels();
+    const auto* bytes = reinterpret_cast<const unsigned char*>(t.data());
+    for (int query = 0; query < 8 && !t.empty(); ++query) {
+        const std::size_t a = draw.below(t.size() + 1);
+        const std::size_t b = draw.below(t.size() + 1);
+        const std::size_t from = std::min(a, b);
+        const std::size_t end = std::max(a, b);
+        const auto byte = static_cast<unsigned char>(p.empty() ? t[draw.below(t.size())] : p[draw.below(p.size())]);
+        check(k.rfind_byte(bytes, from, end, byte) == scalar.rfind_byte(bytes, from, end, byte),
+              "rfind_byte disagrees with the scalar set");
+        // A pair of offsets below the span's length, the window starts kept so that both stay inside.
+        const std::size_t span = 1 + draw.below(std::min<std::size_t>(t.size(), 80));
+        const text::RarePair pair{draw.below(span), draw.below(span)};
+        const std::size_t last = t.size() - span + 1;  // one past the last window start
+        const std::size_t lo = std::min(from, last);
+        const std::size_t hi = std::min(end, last);
+        const auto first = static_cast<unsigned char>(t[draw.below(t.size())]);
+        const auto second = static_cast<unsigned char>(t[draw.below(t.size())]);
+        check(k.find_pair8(bytes, lo, hi, pair, first, second) == scalar.find_pair8(bytes, lo, hi, pair, first, second),
+              "find_pair8 disagrees with the scalar set");
+        check(k.rfind_pair8(bytes, lo, hi, pair, first, second) ==
+                  scalar.rfind_pair8(bytes, lo, hi, pair, first, second),
+              "rfind_pair8 disagrees with the scalar set");
+    }
+}
+
+void check_all(const Case& c, Draw& draw) {
+    const Reference expected(c.text, c.pattern);
+    if (!c.pattern.empty()) {
+        check_byte_matches(c.text, c.pattern, expected);
+        check_two_way(c.text, c.pattern, expected);
+        check_searchers(c.text, c.pattern, expected, draw);
+    }
+    // Python hands over valid UTF-8 only: units and the empty pattern are checked on such texts.
+    const std::optional<Decoded> decoded = decode(c.text);
+    if (decoded && decode(c.pattern)) {
+        check_units(c.text, c.pattern, expected, *decoded, draw);
+        check_census(*decoded, draw);
+    }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -456,17 +500,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         case 2: c = soup_case(r, draw); break;
         default: c = utf8_case(r); break;
     }
-    const Reference expected(c.text, c.pattern);
-    if (!c.pattern.empty()) {
-        check_byte_matches(c.text, c.pattern, expected);
-        check_two_way(c.text, c.pattern, expected);
-        check_searchers(c.text, c.pattern, expected, draw);
-    }
-    // Python hands over valid UTF-8 only: units and the empty pattern are checked on such texts.
-    const std::optional<Decoded> decoded = decode(c.text);
-    if (decoded && decode(c.pattern)) {
-        check_units(c.text, c.pattern, expected, *decoded, draw);
-        check_census(*decoded, draw);
+    for (const text::Kernels* k : text::available_kernels()) {
+        check(text::use_kernels(k->name), "a kernel set the CPU runs was refused");
+        Draw per_set = draw;  // every set meets the same queries
+        check_all(c, per_set);
+        check_kernels(*k, c.text, c.pattern, per_set);
     }
     return 0;
 }
