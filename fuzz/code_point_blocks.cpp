@@ -5,16 +5,19 @@
 // pattern (often cut from the seed, so matches are common) and a text length around one or two blocks, so
 // that matches straddle block edges and the carried tail between blocks is exercised. The text repeats the
 // seed, possibly with one code point changed per repetition, so periodic texts and near misses are common.
-// Every input runs once per kernel set the CPU has, and each set's code-point scans and counts are also
+// Texts of the first three letters alone are Latin-1 and are also searched as bytes. Every input runs
+// once per kernel set the CPU has, and each set's code-point scans and counts are also
 // compared with the scalar set's directly, over ranges at every distance from the vector widths.
 #include "text/code_point_matches.hpp"
 #include "text/kernels.hpp"
 #include "harness.hpp"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <span>
 #include <vector>
 
@@ -173,6 +176,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         check(start + out.size() <= t.size(), "read past the end of the text");
         std::memcpy(out.data(), t.data() + start, out.size() * sizeof(std::uint32_t));
     };
+    // The same text read as Latin-1 bytes, which fails for a block holding a code point above U+00FF.
+    const text::ReadLatin1 read_latin1 = [&](std::size_t start, std::span<unsigned char> out) {
+        check(start + out.size() <= t.size(), "read past the end of the text");
+        for (std::size_t i = 0; i < out.size(); ++i) {
+            if (t[start + i] > 0xFF) {
+                return false;
+            }
+            out[i] = static_cast<unsigned char>(t[start + i]);
+        }
+        return true;
+    };
+    const bool latin1 = std::all_of(t.begin(), t.end(), [](std::uint32_t c) { return c <= 0xFF; });
     const Reader kernel_input = input;  // what is left of the input draws the kernels' ranges
     for (const text::Kernels* k : text::available_kernels()) {
         check(text::use_kernels(k->name), "a kernel set the CPU runs was refused");
@@ -186,6 +201,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 for (std::size_t i = 0; i < found.size(); ++i) {
                     check(found[i] == before[expected[i]], "match position differs from the reference");
                 }
+                const std::optional<text::Positions> bytes =
+                    reverse ? text::rmatch_latin1(t.size(), pattern, unit, read_latin1)
+                            : text::match_latin1(t.size(), pattern, unit, read_latin1);
+                check(bytes.has_value() == latin1, "a Latin-1 search answered for a wider text or gave up on one");
+                check(!bytes || (bytes->size() == found.size() && std::equal(bytes->begin(), bytes->end(), found.begin())),
+                      "the Latin-1 search disagrees with the code-point search");
             }
         }
         check_kernels(*k, t, kernel_input);

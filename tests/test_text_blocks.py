@@ -109,6 +109,23 @@ def test_patterns_as_long_as_blocks(pattern_length):
     assert_every_function_matches_oracle(run, "\u00e9" * pattern_length)
 
 
+@pytest.mark.parametrize("late", ["\u4e2d", "\U0001F600", None])
+@pytest.mark.parametrize("block", [0, 1, 3])
+@pytest.mark.parametrize("pattern", ["Q", "\u00e9Q", "Q\u4e2d", "\u00ff\u00e9"])
+def test_latin1_text_then_a_wider_code_point(late, block, pattern):
+    # Text that the interpreter keeps at one byte a code point is searched as such bytes, block by block,
+    # until a block holds a wider code point: then the whole search runs again over code points. Matches
+    # before, in and after that block, and patterns that only the wider part can hold.
+    letters = list(filler("latin1", 4 * BLOCK + 77))
+    for place in (5, BLOCK - 1, 2 * BLOCK + 3, len(letters) - 9):
+        letters[place:place + len(pattern)] = pattern
+    if late is not None:
+        at = block * BLOCK + BLOCK // 2
+        letters[at:at + len(pattern) + 1] = late + pattern
+    text = "".join(letters)[:4 * BLOCK + 77]
+    assert_every_function_matches_oracle(text, pattern)
+
+
 @pytest.mark.parametrize("name", MATCH_NAMES)
 def test_pattern_longer_than_a_long_text(name):
     text = filler("astral", SHORTEST + 10)

@@ -2,6 +2,7 @@
 
 #include "text/kernels.hpp"
 
+#include <cstring>
 #include <limits>
 
 namespace velnor::boundary {
@@ -72,36 +73,57 @@ bool known_ascii(PyObject* text, Py_ssize_t length) {
     return answer.get() == Py_True;
 }
 
+Ref CodePointReader::latin1_block(std::size_t start, std::size_t size, Ref& piece) {
+    const auto begin = static_cast<Py_ssize_t>(start);
+    piece = checked(PyUnicode_Substring(text_, begin, begin + static_cast<Py_ssize_t>(size)));
+    if (Ref latin1 = Ref::steal(PyUnicode_AsLatin1String(piece.get()))) {
+        if (PyBytes_Size(latin1.get()) != static_cast<Py_ssize_t>(size)) {
+            throw_python_error();
+        }
+        return latin1;
+    }
+    // Only "not Latin-1" means reading the other way; anything else (no memory) fails the call.
+    if (!PyErr_ExceptionMatches(PyExc_UnicodeEncodeError)) {
+        throw_python_error();
+    }
+    PyErr_Clear();
+    return Ref();
+}
+
 void CodePointReader::read(std::size_t start, std::span<std::uint32_t> out) {
     static_assert(std::is_same_v<Py_UCS4, std::uint32_t>);
     if (out.empty()) {
         return;
     }
-    const auto begin = static_cast<Py_ssize_t>(start);
-    const auto size = static_cast<Py_ssize_t>(out.size());
-    Ref piece = checked(PyUnicode_Substring(text_, begin, begin + size));
+    Ref piece;
     if (skip_ == 0) {
-        if (Ref latin1 = Ref::steal(PyUnicode_AsLatin1String(piece.get()))) {
-            char* data = nullptr;
-            Py_ssize_t bytes = 0;
-            if (PyBytes_AsStringAndSize(latin1.get(), &data, &bytes) < 0 || bytes != size) {
-                throw_python_error();
-            }
-            text::kernels().widen_latin1(reinterpret_cast<const unsigned char*>(data), out.size(), out.data());
+        if (Ref latin1 = latin1_block(start, out.size(), piece)) {
+            const auto* bytes = reinterpret_cast<const unsigned char*>(PyBytes_AsString(latin1.get()));
+            text::kernels().widen_latin1(bytes, out.size(), out.data());
             return;
         }
-        // Only "not Latin-1" means reading the other way; anything else (no memory) fails the call.
-        if (!PyErr_ExceptionMatches(PyExc_UnicodeEncodeError)) {
-            throw_python_error();
-        }
-        PyErr_Clear();
         skip_ = retry_after;
     } else {
         --skip_;
+        const auto begin = static_cast<Py_ssize_t>(start);
+        piece = checked(PyUnicode_Substring(text_, begin, begin + static_cast<Py_ssize_t>(out.size())));
     }
-    if (PyUnicode_AsUCS4(piece.get(), out.data(), size, 0) == nullptr) {
+    if (PyUnicode_AsUCS4(piece.get(), out.data(), static_cast<Py_ssize_t>(out.size()), 0) == nullptr) {
         throw_python_error();
     }
+}
+
+bool CodePointReader::read_latin1(std::size_t start, std::span<unsigned char> out) {
+    if (out.empty()) {
+        return true;
+    }
+    Ref piece;
+    Ref latin1 = latin1_block(start, out.size(), piece);
+    if (!latin1) {
+        return false;
+    }
+    std::memcpy(out.data(), PyBytes_AsString(latin1.get()), out.size());
+    return true;
 }
 
 Utf8Text to_text(PyObject* object) {

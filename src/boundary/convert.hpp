@@ -59,9 +59,14 @@ public:
     explicit CodePointReader(PyObject* text) noexcept : text_(text) {}
 
     void read(std::size_t start, std::span<std::uint32_t> out);
+    // Copies the block as Latin-1 bytes, or answers false when it holds a code point above U+00FF.
+    bool read_latin1(std::size_t start, std::span<unsigned char> out);
     PyObject* text() const noexcept { return text_; }
 
 private:
+    // The block's Latin-1 encoding, or null when it is not Latin-1.
+    Ref latin1_block(std::size_t start, std::size_t size, Ref& piece);
+
     static constexpr unsigned retry_after = 64;
     PyObject* text_;
     unsigned skip_ = 0;  // blocks still to read without trying Latin-1

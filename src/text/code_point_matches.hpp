@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <span>
 
 namespace velnor::text {
@@ -28,5 +29,15 @@ Positions match_code_points(std::size_t length, std::span<const std::uint32_t> p
 // Returns the starts of the disjoint occurrences found right to left (the rightmost wins), descending.
 Positions rmatch_code_points(std::size_t length, std::span<const std::uint32_t> pattern, Unit unit,
                              const ReadCodePoints& read);
+
+// The same searches over a text read as Latin-1 (one byte a code point), which is how the interpreter keeps
+// text without code points above U+00FF; positions are those of the code points. `read` answers false
+// for a block that is not Latin-1, and the search then answers nothing: the caller searches the code
+// points instead. Reading bytes rather than code points moves a quarter of the data.
+using ReadLatin1 = std::function<bool(std::size_t start, std::span<unsigned char> out)>;
+std::optional<Positions> match_latin1(std::size_t length, std::span<const std::uint32_t> pattern, Unit unit,
+                                      const ReadLatin1& read);
+std::optional<Positions> rmatch_latin1(std::size_t length, std::span<const std::uint32_t> pattern, Unit unit,
+                                       const ReadLatin1& read);
 
 }  // namespace velnor::text

@@ -53,6 +53,11 @@ std::size_t count_utf16_units(std::string_view utf8) noexcept {
     });
 }
 
+std::size_t count_latin1_above_ascii(std::span<const unsigned char> latin1) noexcept {
+    return sum_weights<1>(std::string_view(reinterpret_cast<const char*>(latin1.data()), latin1.size()),
+                          [](unsigned char byte) { return static_cast<unsigned char>(byte >> 7); });
+}
+
 std::size_t count_units(Unit unit, std::span<const std::uint32_t> code_points) noexcept {
     switch (unit) {
         case Unit::code_point:

@@ -51,6 +51,9 @@ inline std::size_t units_of(Unit unit, std::uint32_t code_point) noexcept {
 // Returns the number of `unit` that the given code points (none a surrogate) take.
 std::size_t count_units(Unit unit, std::span<const std::uint32_t> code_points) noexcept;
 
+// Returns the number of Latin-1 bytes (one a code point) above U+007F: each needs a second UTF-8 byte.
+std::size_t count_latin1_above_ascii(std::span<const unsigned char> latin1) noexcept;
+
 // Returns true when a surrogate (U+D800..U+DFFF) is among the code points: it has no UTF-8 form.
 bool holds_surrogate(std::span<const std::uint32_t> code_points) noexcept;
 
