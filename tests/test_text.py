@@ -138,7 +138,13 @@ def test_str_subclass_is_treated_as_its_str(name, text):
         assert call(name, Text(text), Text(pattern)) == call(name, text, pattern)
 
 
-@pytest.mark.parametrize("text", ["", "abc", WORKED, "\U0001F600" * 3, "x" * 5000, "\u00e9\U0001F600" * 9000])
+# Long Latin-1 texts are read as bytes until a block holds a wider code point (the third block below); the
+# reader then tries bytes again only 64 blocks on, and the last block is wider again.
+LATIN1_THEN_WIDER = "caf\u00e9 " * (16384 * 2 // 5) + "\U0001F600" + "\u00e9" * 16384 * 66 + "\u4e2d"
+
+
+@pytest.mark.parametrize("text", ["", "abc", WORKED, "\U0001F600" * 3, "x" * 5000, "\u00e9\U0001F600" * 9000,
+                                  "\u00e9x" * 9000, LATIN1_THEN_WIDER])
 def test_utf16len(text):
     assert velnor_lib.utf16len(text) == len(text.encode("utf-16-le")) // 2
     assert velnor_lib.utf16len(Text(text)) == len(text.encode("utf-16-le")) // 2

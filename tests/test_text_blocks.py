@@ -146,13 +146,15 @@ def test_empty_and_frequent_patterns_at_every_length(kind, length):
 LONG = filler("astral", 2 * BLOCK + 100)
 
 
+@pytest.mark.parametrize("kind", ["astral", "latin1"])  # latin1: read as bytes until the surrogate's block
 @pytest.mark.parametrize("surrogates", ["\udc00", "\ud83d\ude00"])  # alone, and a high and a low one
 @pytest.mark.parametrize("place", [0, BLOCK - 1, BLOCK, len(LONG) - BLOCK - 1, len(LONG) - 2])
 @pytest.mark.parametrize("name", MATCH_NAMES)
-def test_surrogate_anywhere_in_a_long_text(surrogates, place, name):
+def test_surrogate_anywhere_in_a_long_text(kind, surrogates, place, name):
     # The text is converted first, so its error wins over every pattern, even one that is itself bad, and
     # even after matches have been found in the blocks before it.
-    text = LONG[:place] + surrogates + LONG[place + len(surrogates):]
+    long = filler(kind, len(LONG))
+    text = long[:place] + surrogates + long[place + len(surrogates):]
     expected = encode_error(text)
     for pattern in ["\u00e9", "", "x", LONG + "x", "\ud800", "\u00e9\udfff", b"x", None]:
         with pytest.raises(UnicodeEncodeError) as error:
