@@ -53,7 +53,7 @@ StateError decode_state(std::span<const std::uint8_t> state, Segments& out) {
         return {StateFault::ragged_length, state.size()};
     }
     const std::size_t count = payload / state_segment_size;
-    out.resize(count);
+    out.reserve(count);  // no zero fill first: every segment is written once
     const std::uint8_t* at = state.data() + 1;
     core::InterruptPoll poll;
     for (std::size_t i = 0; i < count; ++i, at += state_segment_size) {
@@ -71,11 +71,11 @@ StateError decode_state(std::span<const std::uint8_t> state, Segments& out) {
         }
         // For valid segments, not joining the one before means lying after it: its end is at most this
         // start (which is at least its own start), and meets it only where both ends are open.
-        if (i > 0 && joins(out[i - 1], segment)) {
+        if (i > 0 && joins(out.back(), segment)) {
             out.clear();
             return {StateFault::out_of_order, i};
         }
-        out[i] = segment;
+        out.push_back(segment);
     }
     return {};
 }

@@ -33,7 +33,7 @@ StateError decode_state(std::span<const std::uint8_t> state, Segments& out) {
         return {StateFault::ragged_length, state.size()};
     }
     const std::size_t count = payload / state_segment_size;
-    out.resize(count);
+    out.reserve(count);  // no zero fill first: every segment is written once
     const std::uint8_t* at = state.data() + 1;
     core::InterruptPoll poll;
     for (std::size_t i = 0; i < count; ++i, at += state_segment_size) {
@@ -44,11 +44,11 @@ StateError decode_state(std::span<const std::uint8_t> state, Segments& out) {
             return {StateFault::start_after_end, i};
         }
         // At least one integer between neighbours. Once end < start is known, end + 1 cannot overflow.
-        if (i > 0 && (out[i - 1].end >= segment.start || out[i - 1].end + 1 == segment.start)) {
+        if (i > 0 && (out.back().end >= segment.start || out.back().end + 1 == segment.start)) {
             out.clear();
             return {StateFault::out_of_order, i};
         }
-        out[i] = segment;
+        out.push_back(segment);
     }
     return {};
 }
