@@ -8,9 +8,11 @@
 
 from __future__ import annotations
 
+import copy
 import json
+import pickle
 from collections.abc import Iterator
-from typing import TYPE_CHECKING
+from typing import TYPE_CHECKING, Literal
 
 import velnor_lib
 from velnor_lib import (
@@ -136,6 +138,20 @@ def chunks() -> None:
     assert next(optional) == [1, None]
 
 
+def copies_and_pickles() -> None:
+    week = Span([(1, 5)])
+    hours = Interval([(True, 9.0, 17.0, False)])
+    assert_type(copy.copy(week), Span)
+    assert_type(copy.deepcopy(hours), Interval)
+    assert_type(week.__copy__(), Span)
+    assert_type(hours.__deepcopy__({}), Interval)
+    reconstruct, (name, state) = week.__reduce__()
+    assert_type(name, Literal["Span"])
+    assert_type(state, bytes)
+    assert reconstruct(name, state) == week
+    assert pickle.loads(pickle.dumps([week, hours])) == [week, hours]
+
+
 def refused() -> None:
     """Never called: each line must stay a type error."""
     _ = Span() & [(1, 2)]  # type: ignore[operator]
@@ -156,6 +172,7 @@ def main() -> None:
     intervals()
     text()
     chunks()
+    copies_and_pickles()
     print("typed usage: all checks passed")
 
 

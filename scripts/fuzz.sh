@@ -2,7 +2,7 @@
 # Builds the libFuzzer targets of fuzz/ (plain C++ cores, with AddressSanitizer and UndefinedBehaviorSanitizer),
 # replays every kept regression input, then fuzzes each target for its share of a time budget.
 #
-#   scripts/fuzz.sh                  # CI: 120 s in all, split evenly between the targets
+#   scripts/fuzz.sh                  # CI: 200 s in all, split evenly between the targets
 #   scripts/fuzz.sh --seconds 3600   # a longer run; see fuzz/README.md
 #   scripts/fuzz.sh --target span_algebra --seconds 600
 #
@@ -20,9 +20,11 @@ TARGETS=(
         src/text/kernels*.cpp"
     "interval_algebra src/interval/merge.cpp src/interval/algebra.cpp src/interval/format.cpp \
         src/interval/from_span.cpp src/span/merge.cpp"
+    "set_state src/span/state.cpp src/span/merge.cpp src/interval/state.cpp src/interval/merge.cpp \
+        src/core/state_fault.cpp"
 )
 
-seconds=160
+seconds=200
 only=""
 while [ $# -gt 0 ]; do
     case "$1" in

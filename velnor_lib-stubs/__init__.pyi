@@ -1,9 +1,12 @@
 """Types of velnor_lib: integer spans, real intervals, text match indices and chunked iteration."""
 
-from collections.abc import Iterable, Sequence
+from collections.abc import Callable, Iterable, Sequence
 from typing import (
+    Any,
     ClassVar,
     Generic,
+    Literal,
+    NoReturn,
     Protocol,
     SupportsFloat,
     SupportsIndex,
@@ -52,6 +55,12 @@ _IntervalInput: TypeAlias = (
     Sequence[tuple[bool, _Real, _Real, bool]] | Span | Interval | SupportsToInterval | None
 )
 
+_Reconstruct: TypeAlias = Callable[[str, bytes], Span | Interval]
+
+# What pickles of Span and Interval name to rebuild them; not in __all__ and not for direct use. `state` is the
+# versioned little-endian segment list that __reduce__ writes; anything else raises ValueError or TypeError.
+def _reconstruct(name: str, state: bytes) -> Span | Interval: ...
+
 # Text search. Every function takes `string` (the text) and `substring` (the pattern), by position or by
 # keyword, and returns the starts of the disjoint matches.
 
@@ -87,6 +96,9 @@ class Interval:
         """A new list of (left_closed, start, end, right_closed) tuples."""
 
     def copy(self) -> Interval: ...
+    def __copy__(self) -> Interval: ...
+    def __deepcopy__(self, memo: Any, /) -> Interval: ...
+    def __reduce__(self) -> tuple[_Reconstruct, tuple[Literal["Interval"], bytes]]: ...
     def union(self, *others: Interval) -> Interval: ...
     def union_update(self, *others: Interval) -> None: ...
     def intersection(self, *others: Interval) -> Interval: ...
@@ -126,6 +138,9 @@ class Span:
         """A new list of (start, end) tuples, both ends included."""
 
     def copy(self) -> Span: ...
+    def __copy__(self) -> Span: ...
+    def __deepcopy__(self, memo: Any, /) -> Span: ...
+    def __reduce__(self) -> tuple[_Reconstruct, tuple[Literal["Span"], bytes]]: ...
     def to_interval(self) -> Interval:
         """The same numbers as closed real segments."""
 
@@ -163,6 +178,8 @@ class ChunksIter(Generic[_T]):
 
     def __iter__(self) -> ChunksIter[_T]: ...
     def __next__(self) -> list[_T]: ...
+    # Always raises TypeError: a chunk iterator wraps a live source and is neither pickled nor copied.
+    def __reduce__(self) -> NoReturn: ...
 
 def iter_chunk(iter: Iterable[_T], chunk_size: SupportsIndex) -> ChunksIter[_T]:
     """Wraps `iter` in an iterator of lists of at most `chunk_size` items."""

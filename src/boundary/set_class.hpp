@@ -19,6 +19,7 @@
 #include "boundary/entry.hpp"
 #include "boundary/instance.hpp"
 #include "boundary/result.hpp"
+#include "boundary/set_pickle.hpp"
 #include "boundary/type.hpp"
 
 #include <array>
@@ -323,6 +324,8 @@ PyTypeObject* create_set_type(const SetTypeDescription& description) {
     const auto shared_methods = methods<Class, D>(description.tests);
     method_table.assign(shared_methods.begin(), shared_methods.end());
     method_table.push_back(noargs_method<copy<Class>>("copy", description.copy_doc));
+    const auto pickle_methods = set_pickle::methods<Class>();
+    method_table.insert(method_table.end(), pickle_methods.begin(), pickle_methods.end());
     method_table.insert(method_table.end(), description.extra_methods.begin(), description.extra_methods.end());
     method_table.push_back({nullptr, nullptr, 0, nullptr});
 

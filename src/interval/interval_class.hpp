@@ -6,6 +6,7 @@
 #include "interval/algebra.hpp"
 #include "interval/format.hpp"
 #include "interval/segment.hpp"
+#include "interval/state.hpp"
 
 namespace velnor {
 

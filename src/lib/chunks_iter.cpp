@@ -73,6 +73,17 @@ Ref next_chunk(PyObject* self) {
     return chunk.take_list();
 }
 
+// A chunk iterator wraps a live source that may be consumed elsewhere, so no copy or pickle could resume
+// it faithfully: refused as generators refuse. copy.copy and copy.deepcopy reach the same refusal.
+Ref refuse_pickle(PyObject*) {
+    raise(PyExc_TypeError, "cannot pickle 'ChunksIter' object");
+}
+
+PyMethodDef methods[] = {
+    noargs_method<refuse_pickle>("__reduce__", "Refused: a chunk iterator cannot be pickled or copied."),
+    {nullptr, nullptr, 0, nullptr},
+};
+
 template <class Function>
 void* slot_pointer(Function function) noexcept {
     return reinterpret_cast<void*>(function);
@@ -94,7 +105,7 @@ PyTypeObject* ChunksIterClass::type() {
         .basic_size = static_cast<int>(sizeof(InstanceOf<ChunksIterClass>)),
         .dealloc = boundary::dealloc<ChunksIterClass>,
         .slots = slots,
-        .methods = nullptr,
+        .methods = methods,
         .getset = nullptr,
         .unhashable = false,
     });

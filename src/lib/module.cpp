@@ -2,6 +2,7 @@
 #include "boundary/trampoline.hpp"
 #include "interval/interval_class.hpp"
 #include "lib/chunks_iter.hpp"
+#include "lib/reconstruct.hpp"
 #include "lib/registration.hpp"
 #include "lib/text_functions.hpp"
 #include "span/span_class.hpp"
@@ -32,6 +33,8 @@ void register_names(PyObject* module) {
     add_class(module, ChunksIterClass::type());
     register_iter_chunk(module);
     add(module, "__version__", boundary::checked(PyUnicode_FromString("0.3.0-beta6")));
+    // Reachable for pickle, which finds a reconstructor by module and name, but not one of the module's names.
+    register_reconstructor(module);
 }
 
 }  // namespace

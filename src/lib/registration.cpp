@@ -55,6 +55,14 @@ void add_function(PyObject* module, PyMethodDef& definition) {
     add(module, text, std::move(function));
 }
 
+void add_unlisted_function(PyObject* module, PyMethodDef& definition) {
+    Ref module_name = checked(PyModule_GetNameObject(module));
+    Ref function = checked(PyCFunction_NewEx(&definition, module, module_name.get()));
+    if (PyObject_SetAttrString(module, definition.ml_name, function.get()) < 0) {
+        throw_python_error();
+    }
+}
+
 void add_class(PyObject* module, PyTypeObject* type) {
     Ref name = checked(PyObject_GetAttrString(reinterpret_cast<PyObject*>(type), "__name__"));
     const char* text = PyUnicode_AsUTF8AndSize(name.get(), nullptr);

@@ -6,6 +6,7 @@
 #include "span/algebra.hpp"
 #include "span/format.hpp"
 #include "span/segment.hpp"
+#include "span/state.hpp"
 
 namespace velnor {
 

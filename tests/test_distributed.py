@@ -1,0 +1,145 @@
+"""The two jobs of examples/distributed.py: the shard-and-join text search must equal one call on the whole text
+for every cut, also where a naive union of per-shard matches goes wrong; and both jobs on a two-worker
+dask.distributed cluster must give the serial answer (skipped without dask; CI runs them in a stage of their
+own with `-m dask`).
+"""
+
+import importlib.util
+import operator
+import pathlib
+import random
+import shutil
+import sys
+
+import pytest
+from hypothesis import given, settings
+from hypothesis import strategies as st
+
+from velnor_lib import Span, match_byte_indices, match_indices
+
+EXAMPLE = pathlib.Path(__file__).resolve().parent.parent / "examples" / "distributed.py"
+
+
+def load_example():
+    spec = importlib.util.spec_from_file_location("velnor_distributed_example", EXAMPLE)
+    module = importlib.util.module_from_spec(spec)
+    spec.loader.exec_module(module)
+    return module
+
+
+example = load_example()
+
+
+def whole(text, pattern):
+    return match_indices(text, pattern), match_byte_indices(text, pattern)
+
+
+def naive_join(text, pattern, shards):
+    """Every shard's own matches made global and unioned: what the example must not do."""
+    found = set()
+    for start, own, shard in example.cut_shards(text, pattern, shards):
+        found.update(start + p for p in match_indices(shard, pattern) if p < own)
+    return sorted(found)
+
+
+# Periodic texts and self-overlapping patterns, where the match a search takes depends on where it started.
+ADVERSARIAL = [
+    ("a" * 23, "aa"),
+    ("a" * 40, "aaa"),
+    ("ab" * 20 + "a", "aba"),
+    ("abcabcabcab" * 3, "abcab"),
+    ("aab" * 9 + "aa", "aabaa"),
+    ("é€😀" * 9, "€😀é"),
+    ("😀😀😀😀😀😀😀", "😀😀"),
+    ("x" * 5, "xxxxxxxx"),  # longer than the text
+    ("aaaa", ""),
+    ("", "a"),
+    ("", ""),
+]
+
+
+@pytest.mark.parametrize(("text", "pattern"), ADVERSARIAL)
+def test_every_cut_of_the_text_joins_to_one_whole_search(text, pattern):
+    for shards in range(1, len(text) + 3):
+        assert example.search_serially(text, pattern, shards) == whole(text, pattern), shards
+
+
+def test_a_naive_union_of_shard_matches_would_be_wrong_on_these_texts():
+    # The cases above have teeth: for "aa" in "aaaa..." a shard that starts at an odd offset matches out of
+    # phase, and the union holds overlapping matches.
+    text, pattern = "a" * 23, "aa"
+    assert naive_join(text, pattern, 5) != match_indices(text, pattern)
+    assert example.search_serially(text, pattern, 5) == whole(text, pattern)
+
+
+@settings(max_examples=150, deadline=None)
+@given(text=st.text("ab€😀", max_size=40), pattern=st.text("ab€😀", max_size=5), shards=st.integers(1, 45))
+def test_random_texts_over_small_alphabets_join_exactly(text, pattern, shards):
+    assert example.search_serially(text, pattern, shards) == whole(text, pattern)
+
+
+def test_each_shard_owns_its_slice_and_carries_the_overlap():
+    text, pattern = "abcdefghij", "xyz"
+    pieces = example.cut_shards(text, pattern, 3)
+    assert [(start, own) for start, own, _ in pieces] == [(0, 4), (4, 4), (8, 2)]
+    assert [shard for _, _, shard in pieces] == ["abcdef", "efghij", "ij"]
+
+
+def test_per_partition_spans_join_to_the_records_covered():
+    spans = [example.covered_seconds(p, 200) for p in range(5)]
+    joined = Span()
+    for span in spans:
+        joined |= span
+    seconds = {s for p in range(5) for start, duration in example.log_records(p, 200) for s in range(start, start + duration)}
+    assert sum(end - start + 1 for start, end in joined.segments) == len(seconds)
+    assert all(min(seconds) <= start and end <= max(seconds) for start, end in joined.segments)
+    assert joined == example.coverage_serial(5, 200)
+
+
+@pytest.fixture(scope="module")
+def cluster_example(tmp_path_factory):
+    """A client of a two-worker cluster of processes, and the example under a name that the driver and the
+    workers can import (its own name, `distributed`, is the package's): uploaded to the workers, as one would
+    send a job's module to a real cluster."""
+    distributed = pytest.importorskip("distributed")
+    path = tmp_path_factory.mktemp("example") / "velnor_distributed_example.py"
+    shutil.copy(EXAMPLE, path)
+    spec = importlib.util.spec_from_file_location(path.stem, path)
+    module = importlib.util.module_from_spec(spec)
+    sys.modules[path.stem] = module
+    spec.loader.exec_module(module)
+    cluster = distributed.LocalCluster(n_workers=2, threads_per_worker=1, processes=True, dashboard_address=None)
+    try:
+        with cluster, distributed.Client(cluster) as client:
+            client.upload_file(str(path))
+            yield module, client
+    finally:
+        sys.modules.pop(path.stem, None)
+
+
+@pytest.mark.dask
+@pytest.mark.slow
+def test_the_sharded_search_on_a_cluster_equals_one_whole_search(cluster_example):
+    example, client = cluster_example
+    rng = random.Random(3)
+    text = "".join(rng.choice(["a", "aa", "é", "😀", "b", "€"]) for _ in range(20_000))
+    for pattern in ["aa", "aaa", "a😀", "é€b", ""]:
+        assert example.search_on_cluster(client, text, pattern, 7) == whole(text, pattern), pattern
+
+
+@pytest.mark.dask
+@pytest.mark.slow
+def test_the_tree_reduced_coverage_on_a_cluster_equals_the_serial_union(cluster_example):
+    example, client = cluster_example
+    assert example.coverage_on_cluster(client, 9, 2_000) == example.coverage_serial(9, 2_000)
+
+
+@pytest.mark.dask
+@pytest.mark.slow
+def test_sets_travel_to_workers_and_back_unchanged(cluster_example):
+    _, client = cluster_example
+    from velnor_lib import Interval
+
+    values = [Span([(1, 5), (-(2**63), -(2**62))]), Interval([(False, -float("inf"), -0.0, True)]), Interval()]
+    assert client.gather(client.map(lambda value: value, values, pure=False)) == values
+    assert client.submit(operator.or_, values[0], Span([(6, 9)])).result() == Span([(-(2**63), -(2**62)), (1, 9)])
