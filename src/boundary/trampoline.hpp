@@ -4,7 +4,23 @@
 
 #include "boundary/ref.hpp"
 
+#include <exception>
+
 namespace velnor::boundary {
+
+// Makes sure the calling thread's C++ exception state exists before any work starts.
+// The C++ runtime keeps that state in thread-local storage of its shared library, which the C library
+// allocates in each thread on first use; when that allocation fails the process aborts ("cannot allocate
+// memory for thread-local data"). Left alone, first use is the first throw in a thread, which under memory
+// exhaustion is exactly the std::bad_alloc or MemoryError being reported. Asking for the exception count
+// reads that state, so it is allocated here, while the call has not yet used any memory, and every later
+// throw of the call finds it. The call costs a few instructions once the state exists.
+inline void prepare_thread_for_errors() noexcept {
+#if defined(__GNUC__)
+    const int count = std::uncaught_exceptions();
+    asm volatile("" : : "r"(count));  // the function is declared pure: keep the call
+#endif
+}
 
 // Turns the exception being handled into the interpreter's current error:
 // a PythonError is put back, std::bad_alloc becomes MemoryError, anything else an InternalError.
@@ -20,6 +36,7 @@ PyObject* internal_error_type() noexcept;
 // Runs `body` (returning Ref) and hands its new reference to the interpreter, or null with the error set.
 template <class Body>
 PyObject* guarded(Body&& body) noexcept {
+    prepare_thread_for_errors();
     try {
         return body().release();
     } catch (...) {
@@ -31,6 +48,7 @@ PyObject* guarded(Body&& body) noexcept {
 // As `guarded`, for slots that answer an int (containment: 1, 0, or -1 on failure).
 template <class Body>
 int guarded_int(Body&& body) noexcept {
+    prepare_thread_for_errors();
     try {
         return body();
     } catch (...) {
