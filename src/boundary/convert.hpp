@@ -2,6 +2,7 @@
 #pragma once
 
 #include "boundary/error.hpp"
+#include "core/interrupt.hpp"
 
 #include <algorithm>
 #include <cstddef>
@@ -125,7 +126,11 @@ auto to_vector(PyObject* object, Converter&& converter) {
     }
     std::vector<Item> items;
     items.reserve(length_hint(object));
-    for_each_item(object, [&](PyObject* item) { items.push_back(converter(item)); });
+    core::InterruptPoll poll(core::interrupt_interval / 16);  // each item is read through the interpreter
+    for_each_item(object, [&](PyObject* item) {
+        poll.tick();
+        items.push_back(converter(item));
+    });
     return items;
 }
 
