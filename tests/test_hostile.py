@@ -737,3 +737,83 @@ def test_text_of_several_hundred_megabytes():
     assert velnor_lib.match_indices(text, "b") == []
     many = velnor_lib.match_indices(text[:10_000_000], "aa")
     assert len(many) == 5_000_000 and many[-1] == 9_999_998
+
+
+# Inputs whose last outside reference goes away mid-call --------------------------------------------------------
+
+# Each case runs in its own interpreter, as a freed input crashes it, often only later. The input is owned only
+# by the keyword dictionary of the call; a callback reached during conversion finds that dictionary through the
+# collector and empties it, so nothing but the call itself keeps the input alive.
+DROPPING_PRELUDE = """
+import gc, velnor_lib
+from velnor_lib import *
+
+def drop_owner(value):
+    for owner in gc.get_referrers(value):
+        if isinstance(owner, dict) and any(item is value for item in owner.values()):
+            owner.clear()
+
+class Dropping:
+    '''A number that, when read, empties every dictionary holding the watched object.'''
+    watched = None
+    def __init__(self, number):
+        self.number = number
+    def __index__(self):
+        drop_owner(Dropping.watched)
+        Dropping.watched = None
+        return self.number
+    def __float__(self):
+        return float(self.__index__())
+
+class DroppingSequence:
+    '''A sequence of pairs that drops its owners when asked for its length or its first item.'''
+    def __init__(self, items, at):
+        self.items, self.at = items, at
+    def __len__(self):
+        if self.at == "len":
+            drop_owner(self)
+        return len(self.items)
+    def __getitem__(self, index):
+        if self.at == "getitem" and index == 0:
+            drop_owner(self)
+        return self.items[index]
+"""
+
+DROPPING_CASES = {
+    # case: (the input `value`, the call as function and keyword dictionary, the expected result)
+    "Span(list)": ("value = [(Dropping(1), 2)] + [(i, i + 1) for i in range(5, 3000, 3)]",
+                   "Span", "{'input': value}", "Span([(1, 2)] + [(i, i + 1) for i in range(5, 3000, 3)])"),
+    "Interval(list)": ("value = [(True, Dropping(1), 2.0, True)] + [(True, i, i + 1.0, False) for i in range(5, 3000, 3)]",
+                       "Interval", "{'input': value}",
+                       "Interval([(True, 1, 2.0, True)] + [(True, i, i + 1.0, False) for i in range(5, 3000, 3)])"),
+    "Span(sequence, __len__)": ("value = DroppingSequence([(i, i + 1) for i in range(0, 3000, 3)], 'len')",
+                                "Span", "{'input': value}", "Span([(i, i + 1) for i in range(0, 3000, 3)])"),
+    "Interval(sequence, __getitem__)": (
+        "value = DroppingSequence([(True, i, i + 1.0, True) for i in range(0, 3000, 3)], 'getitem')",
+        "Interval", "{'input': value}", "Interval([(True, i, i + 1.0, True) for i in range(0, 3000, 3)])"),
+    "iter_chunk(iter=, chunk_size=)": ("value = [str(i) * 50 for i in range(300)]",
+                                       "lambda **kw: list(iter_chunk(**kw))",
+                                       "{'iter': value, 'chunk_size': Dropping(7)}",
+                                       "list(iter_chunk([str(i) * 50 for i in range(300)], 7))"),
+}
+
+
+@pytest.mark.parametrize("case", DROPPING_CASES)
+def test_input_whose_last_owner_drops_it_mid_call(case):
+    setup, function, keywords, oracle = DROPPING_CASES[case]
+    code = DROPPING_PRELUDE + f"""
+{setup}
+Dropping.watched = value
+keywords = {keywords}
+del value
+result = ({function})(**keywords)
+del keywords
+for _ in range(3):
+    gc.collect()
+[str(i) * 50 for i in range(3000)]  # reuses freed memory, so a dangling read shows
+print(result == {oracle}, repr(result)[:60])
+"""
+    import subprocess
+    done = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, timeout=60)
+    assert done.returncode == 0, done.stderr[-2000:]
+    assert done.stdout.split()[0] == "True", done.stdout

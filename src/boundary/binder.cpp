@@ -60,7 +60,7 @@ Py_ssize_t find_parameter(const FunctionDescription& description, PyObject* key)
     Py_ssize_t size = 0;
     const char* text = PyUnicode_Check(key) ? PyUnicode_AsUTF8AndSize(key, &size) : nullptr;
     if (text == nullptr) {
-        PyErr_Clear();  // A key that has no UTF-8 form matches no parameter.
+        clear_error_or_stop();  // A key that has no UTF-8 form matches no parameter.
         return -1;
     }
     for (std::size_t i = 0; i < description.parameters.size(); ++i) {
@@ -75,12 +75,12 @@ Py_ssize_t find_parameter(const FunctionDescription& description, PyObject* key)
 }  // namespace
 
 Ref extract_arguments_tuple_dict(const FunctionDescription& description, PyObject* args, PyObject* kwargs,
-                                 PyObject** slots) {
+                                 Ref* slots) {
     const auto count = static_cast<Py_ssize_t>(description.parameters.size());
     const Py_ssize_t given = args == nullptr ? 0 : PyTuple_Size(args);
     const Py_ssize_t positional = given < count ? given : count;
     for (Py_ssize_t i = 0; i < positional; ++i) {
-        slots[i] = PyTuple_GetItem(args, i);
+        slots[i] = Ref::borrow(PyTuple_GetItem(args, i));
     }
     Ref rest;
     if (given > count) {
@@ -100,16 +100,16 @@ Ref extract_arguments_tuple_dict(const FunctionDescription& description, PyObjec
             if (index < 0) {
                 raise_with_keyword(description, "got an unexpected keyword argument", key);
             }
-            if (slots[index] != nullptr) {
+            if (slots[index]) {
                 raise_with_keyword(description, "got multiple values for argument", key);
             }
-            slots[index] = value;
+            slots[index] = Ref::borrow(value);
         }
     }
     if (given < static_cast<Py_ssize_t>(description.required)) {
         std::vector<const char*> missing;
         for (std::size_t i = 0; i < description.required; ++i) {
-            if (slots[i] == nullptr) {
+            if (!slots[i]) {
                 missing.push_back(description.parameters[i]);
             }
         }

@@ -9,20 +9,22 @@
 
 namespace velnor::boundary {
 
-// Fills `slots` (one per named parameter, borrowed references, null when unbound) and returns the tuple
+// Fills `slots` (one per named parameter, a new reference each, empty when unbound) and returns the tuple
 // of surplus positional arguments for a variadic callable (an empty handle otherwise).
 //  1. The first k positionals fill the first k slots, k = min(positionals, parameters).
 //  2. Surplus positionals form the variadic tuple, or fail with the too-many message.
 //  3. Keywords, in dictionary order, bind by exact UTF-8 name; a filled slot or an unknown name fails.
 //  4. Required slots still empty fail together with one missing-arguments message.
 Ref extract_arguments_tuple_dict(const FunctionDescription& description, PyObject* args, PyObject* kwargs,
-                                 PyObject** slots);
+                                 Ref* slots);
 
 // Replaces a TypeError (exactly that type) raised while converting parameter `name` by
 // TypeError "argument '{name}': {message}", keeping its cause; other errors pass unchanged.
 PythonError argument_extraction_error(const char* name, PythonError error);
 
-// The bound arguments of one call, held on the stack.
+// The bound arguments of one call, held on the stack. Each is a strong reference: converting one argument
+// can run Python code (`__index__`, `__len__`) that drops the caller's keyword dictionary, the only other
+// owner of the rest.
 template <std::size_t N>
 class Arguments {
 public:
@@ -32,7 +34,7 @@ public:
     }
 
     // Returns the bound object of parameter `index`, or null when the optional parameter was left out.
-    PyObject* operator[](std::size_t index) const noexcept { return slots_[index]; }
+    PyObject* operator[](std::size_t index) const noexcept { return slots_[index].get(); }
     // Returns the surplus positional arguments of a variadic callable.
     PyObject* rest() const noexcept { return rest_.get(); }
 
@@ -40,7 +42,7 @@ public:
     template <class Converter>
     auto convert(std::size_t index, Converter&& converter) const -> decltype(converter(std::declval<PyObject*>())) {
         try {
-            return converter(slots_[index]);
+            return converter(slots_[index].get());
         } catch (PythonError& error) {
             throw argument_extraction_error(description_.parameters[index], std::move(error));
         }
@@ -48,7 +50,7 @@ public:
 
 private:
     const FunctionDescription& description_;
-    std::array<PyObject*, (N == 0 ? 1 : N)> slots_{};
+    std::array<Ref, (N == 0 ? 1 : N)> slots_{};
     Ref rest_;
 };
 

@@ -169,10 +169,10 @@ void check_tuple(PyObject* object, Py_ssize_t expected) {
     }
 }
 
-std::size_t length_hint(PyObject* sequence) noexcept {
+std::size_t length_hint(PyObject* sequence) {
     const Py_ssize_t size = PySequence_Size(sequence);
     if (size < 0) {
-        PyErr_Clear();
+        clear_error_or_stop();
         return 0;
     }
     // A length is only a hint: a sequence may report more items than it yields.

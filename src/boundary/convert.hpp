@@ -108,12 +108,14 @@ auto to_tuple(PyObject* object, Converters&&... converters) {
 // Calls `visit(item)` for each item of a sequence, in iteration order, holding a reference to each item
 // while it is visited.
 // Exact lists and tuples are read by index, re-reading the length at every step as their iterators do;
-// every other sequence goes through the iterator protocol.
+// every other sequence goes through the iterator protocol. A visit may run Python code that drops every
+// other reference to a list, so the list is held here too, as its iterator would hold it.
 template <class Visit>
 void for_each_item(PyObject* sequence, Visit&& visit) {
     if (PyList_CheckExact(sequence)) {
-        for (Py_ssize_t i = 0; i < PyList_Size(sequence); ++i) {
-            Ref item = Ref::borrow(PyList_GetItem(sequence, i));
+        const Ref list = Ref::borrow(sequence);
+        for (Py_ssize_t i = 0; i < PyList_Size(list.get()); ++i) {
+            Ref item = Ref::borrow(PyList_GetItem(list.get(), i));
             visit(item.get());
         }
         return;
@@ -134,8 +136,9 @@ void for_each_item(PyObject* sequence, Visit&& visit) {
     }
 }
 
-// Returns the sequence's reported length as a capacity hint; a failing length query counts as 0.
-std::size_t length_hint(PyObject* sequence) noexcept;
+// Returns the sequence's reported length as a capacity hint; a failing length query counts as 0, unless
+// its error stops fallbacks.
+std::size_t length_hint(PyObject* sequence);
 
 // Any object passing the sequence check; its items converted in order by `converter`.
 template <class Converter>
@@ -146,7 +149,11 @@ auto to_vector(PyObject* object, Converter&& converter) {
     }
     std::vector<Item> items;
     items.reserve(length_hint(object));
-    for_each_item(object, [&](PyObject* item) { items.push_back(converter(item)); });
+    core::InterruptPoll poll(core::interrupt_interval / 16);  // each item is read through the interpreter
+    for_each_item(object, [&](PyObject* item) {
+        poll.tick();
+        items.push_back(converter(item));
+    });
     return items;
 }
 

@@ -39,6 +39,23 @@ PyObject* PythonError::value() noexcept {
     return value_.get();
 }
 
+bool PythonError::stops_fallbacks() const noexcept {
+    return boundary::stops_fallbacks(type_.get());
+}
+
+bool stops_fallbacks(PyObject* type) noexcept {
+    return PyErr_GivenExceptionMatches(type, PyExc_Exception) == 0 ||
+           PyErr_GivenExceptionMatches(type, PyExc_MemoryError) != 0;
+}
+
+void clear_error_or_stop() {
+    PyObject* type = PyErr_Occurred();
+    if (type != nullptr && stops_fallbacks(type)) {
+        throw_python_error();
+    }
+    PyErr_Clear();
+}
+
 void throw_python_error() {
     throw PythonError();
 }
@@ -60,7 +77,7 @@ std::string type_name_of(PyObject* object) {
             return std::string(text, static_cast<std::size_t>(size));
         }
     }
-    PyErr_Clear();
+    clear_error_or_stop();
     return "<failed to extract type name>";
 }
 

@@ -24,6 +24,8 @@ public:
     bool matches(PyObject* type) const noexcept;
     // Returns the exception value, normalised.
     PyObject* value() noexcept;
+    // True when this error asks the program to stop (see stops_fallbacks).
+    bool stops_fallbacks() const noexcept;
 
 private:
     Ref type_;
@@ -37,6 +39,13 @@ class InternalFault : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;
 };
+
+// True for an exception type that means "stop" rather than "this alternative does not fit": anything that
+// is not an Exception (KeyboardInterrupt, SystemExit, GeneratorExit) and MemoryError. No fallback, size
+// hint or name lookup drops such an error.
+bool stops_fallbacks(PyObject* type) noexcept;
+// Drops the interpreter's current error where a fallback takes over, or raises it when it stops fallbacks.
+void clear_error_or_stop();
 
 // Raises (as PythonError) the interpreter's current error: call right after an API call that failed.
 [[noreturn]] void throw_python_error();

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "boundary/error.hpp"
+#include "core/interrupt.hpp"
 
 #include <cstddef>
 #include <cstdint>
@@ -36,7 +37,9 @@ template <class Range, class Convert>
 Ref to_list(const Range& items, Convert&& convert) {
     Ref list = checked(PyList_New(static_cast<Py_ssize_t>(std::size(items))));
     Py_ssize_t index = 0;
+    core::InterruptPoll poll(core::interrupt_interval / 16);  // each item is a new Python object or more
     for (const auto& item : items) {
+        poll.tick();
         PyList_SetItem(list.get(), index++, convert(item).release());
     }
     return list;

@@ -256,7 +256,8 @@ std::array<PyType_Slot, 8> slots() {
 
 // Constructor alternatives that both classes try.
 
-// A sequence whose items all convert, or nothing: a failed alternative's error is dropped.
+// A sequence whose items all convert, or nothing: a failed alternative's error is dropped, unless it asks
+// to stop (Ctrl-C, MemoryError), which ends the construction at once.
 template <class Converter>
 auto try_read_sequence(PyObject* input, Converter&& converter)
     -> std::optional<decltype(to_vector(input, converter))> {
@@ -265,7 +266,10 @@ auto try_read_sequence(PyObject* input, Converter&& converter)
     }
     try {
         return to_vector(input, converter);
-    } catch (PythonError&) {
+    } catch (PythonError& error) {
+        if (error.stops_fallbacks()) {
+            throw;
+        }
         return std::nullopt;
     }
 }

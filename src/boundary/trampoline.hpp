@@ -4,7 +4,39 @@
 
 #include "boundary/ref.hpp"
 
+#include <exception>
+
 namespace velnor::boundary {
+
+// Makes sure the calling thread's C++ exception state exists before any work starts.
+// The C++ runtime keeps that state in thread-local storage of its shared library, which the C library
+// allocates in each thread on first use; when that allocation fails the process aborts ("cannot allocate
+// memory for thread-local data"). Left alone, first use is the first throw in a thread, which under memory
+// exhaustion is exactly the std::bad_alloc or MemoryError being reported. Asking for the exception count
+// reads that state, so it is allocated on a thread's first call, before the call has used any memory, and
+// every later throw finds it. Under glibc a one-byte flag in static thread-local storage (allocated with
+// the thread, never lazily) remembers that it is done, so later calls pay one load and one branch.
+inline void touch_exception_state() noexcept {
+#if defined(__GNUC__)
+    const int count = std::uncaught_exceptions();
+    asm volatile("" : : "r"(count));  // the function is declared pure: keep the call
+#endif
+}
+
+#if defined(__GLIBC__)
+[[gnu::tls_model("initial-exec")]] inline thread_local bool exception_state_ready = false;
+
+inline void prepare_thread_for_errors() noexcept {
+    if (!exception_state_ready) [[unlikely]] {
+        touch_exception_state();
+        exception_state_ready = true;
+    }
+}
+#else
+inline void prepare_thread_for_errors() noexcept {
+    touch_exception_state();
+}
+#endif
 
 // Turns the exception being handled into the interpreter's current error:
 // a PythonError is put back, std::bad_alloc becomes MemoryError, anything else an InternalError.
@@ -20,6 +52,7 @@ PyObject* internal_error_type() noexcept;
 // Runs `body` (returning Ref) and hands its new reference to the interpreter, or null with the error set.
 template <class Body>
 PyObject* guarded(Body&& body) noexcept {
+    prepare_thread_for_errors();
     try {
         return body().release();
     } catch (...) {
@@ -31,6 +64,7 @@ PyObject* guarded(Body&& body) noexcept {
 // As `guarded`, for slots that answer an int (containment: 1, 0, or -1 on failure).
 template <class Body>
 int guarded_int(Body&& body) noexcept {
+    prepare_thread_for_errors();
     try {
         return body();
     } catch (...) {

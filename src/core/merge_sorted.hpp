@@ -1,6 +1,8 @@
 // Merging already-sorted segment lists, shared by both segment kinds.
 #pragma once
 
+#include "core/interrupt.hpp"
+
 #include <cstddef>
 #include <queue>
 #include <span>
@@ -21,12 +23,14 @@ Segments merge_sorted(std::span<const Segments* const> lists, Precedes precedes,
     }
     Segments out;
     out.reserve(total);
+    InterruptPoll poll;
     if (lists.size() == 2) {
         const Segments& a = *lists[0];
         const Segments& b = *lists[1];
         std::size_t i = 0;
         std::size_t j = 0;
         while (i < a.size() || j < b.size()) {
+            poll.tick();
             const bool take_a = j == b.size() || (i < a.size() && !precedes(b[j], a[i]));
             append(out, take_a ? a[i++] : b[j++]);
         }
@@ -48,6 +52,7 @@ Segments merge_sorted(std::span<const Segments* const> lists, Precedes precedes,
         }
     }
     while (!heap.empty()) {
+        poll.tick();
         Cursor cursor = heap.top();
         heap.pop();
         append(out, *cursor.at);

@@ -1,6 +1,7 @@
 #include "interval/algebra.hpp"
 
 #include "core/first_reaching.hpp"
+#include "core/interrupt.hpp"
 #include "core/merge_sorted.hpp"
 
 #include <cmath>
@@ -39,9 +40,12 @@ void unite_all(Segments& target, std::span<const Segments* const> others) {
 
 Segments intersect(const Segments& a_list, const Segments& b_list) {
     Segments out;
+    core::InterruptPoll poll;
     std::size_t j = 0;  // the first segment of b_list that can still meet the current a
     for (const Segment& a : a_list) {
+        poll.tick();
         for (std::size_t k = j; k < b_list.size(); ++k) {
+            poll.tick();
             const Segment& b = b_list[k];
             if (b.start > a.end || (b.start == a.end && !(a.right_closed && b.left_closed))) {
                 break;
@@ -71,12 +75,15 @@ Segments subtract(const Segments& a_list, const Segments& b_list) {
     }
     Segments out;
     out.reserve(a_list.size() + 1);
+    core::InterruptPoll poll;
     std::size_t j = 0;  // the first segment of b_list that can still cut the current a
     for (const Segment& a : a_list) {
+        poll.tick();
         // The part of a not yet dealt with starts at `from`, which belongs to it when `closed`.
         double from = a.start;
         bool closed = a.left_closed;
         for (std::size_t k = j; k < b_list.size(); ++k) {
+            poll.tick();
             const Segment& b = b_list[k];
             if (b.start > a.end || (b.start == a.end && !(a.right_closed && b.left_closed))) {
                 break;
@@ -100,12 +107,15 @@ Segments subtract(const Segments& a_list, const Segments& b_list) {
     return out;
 }
 
-bool is_subset(const Segments& a, const Segments& b) noexcept {
+bool is_subset(const Segments& a, const Segments& b) {
     // A segment of a, being connected, lies in b only when it lies within one segment of b: the segments
     // of b are separated by gaps of at least one point.
+    core::InterruptPoll poll;
     std::size_t j = 0;
     for (const Segment& piece : a) {
+        poll.tick();
         while (j < b.size() && lies_before(b[j], piece)) {
+            poll.tick();
             ++j;
         }
         if (j == b.size() || !lies_within(piece, b[j])) {
@@ -115,10 +125,12 @@ bool is_subset(const Segments& a, const Segments& b) noexcept {
     return true;
 }
 
-bool is_disjoint(const Segments& a, const Segments& b) noexcept {
+bool is_disjoint(const Segments& a, const Segments& b) {
+    core::InterruptPoll poll;
     std::size_t i = 0;
     std::size_t j = 0;
     while (i < a.size() && j < b.size()) {
+        poll.tick();
         if (lies_before(a[i], b[j])) {
             ++i;
         } else if (lies_before(b[j], a[i])) {

@@ -18,9 +18,9 @@ Segments intersect(const Segments& a, const Segments& b);
 // a − b, one sweep.
 Segments subtract(const Segments& a, const Segments& b);
 // Every point of a is in b.
-bool is_subset(const Segments& a, const Segments& b) noexcept;
+bool is_subset(const Segments& a, const Segments& b);
 // No point is in both.
-bool is_disjoint(const Segments& a, const Segments& b) noexcept;
+bool is_disjoint(const Segments& a, const Segments& b);
 // x lies in one of the segments (binary search); NaN lies in none.
 bool contains(const Segments& a, double x) noexcept;
 

@@ -1,5 +1,7 @@
 #include "interval/format.hpp"
 
+#include "core/interrupt.hpp"
+
 #include <charconv>
 #include <cmath>
 #include <string_view>
@@ -59,7 +61,9 @@ void append_flag(std::string& out, bool flag) {
 
 std::string format_repr(const Segments& segments) {
     std::string out("Interval([");
+    core::InterruptPoll poll;
     for (std::size_t i = 0; i < segments.size(); ++i) {
+        poll.tick(8);  // a segment's digits cost several times a plain step
         if (i > 0) {
             out.append(", ");
         }
@@ -84,7 +88,9 @@ std::string format_str(const Segments& segments) {
     }
     std::string out;
     out.reserve(segments.size() * 16);
+    core::InterruptPoll poll;
     for (std::size_t i = 0; i < segments.size(); ++i) {
+        poll.tick(8);
         if (i > 0) {
             out.append(" \u222A ");
         }

@@ -1,5 +1,7 @@
 #include "interval/segment.hpp"
 
+#include "core/interrupt.hpp"
+
 #include <algorithm>
 #include <cmath>
 
@@ -10,11 +12,17 @@ void merge_segments(Segments& segments) {
         return;
     }
     // Lists built from other intervals are usually in order already: skip the sort then.
+    core::InterruptPoll poll;
     if (!std::is_sorted(segments.begin(), segments.end(), precedes)) {
-        std::stable_sort(segments.begin(), segments.end(), precedes);
+        // Polled per comparison: a stop leaves the list permuted, and it belongs to no object yet.
+        std::stable_sort(segments.begin(), segments.end(), [&](const Segment& a, const Segment& b) {
+            poll.tick();
+            return precedes(a, b);
+        });
     }
     std::size_t last = 0;
     for (std::size_t i = 1; i < segments.size(); ++i) {
+        poll.tick();
         const Segment next = segments[i];
         if (joins(segments[last], next)) {
             absorb(segments[last], next);

@@ -1,4 +1,5 @@
 // The module's entry point: creates the module object and registers every name in a fixed order.
+#include "boundary/allocation_hook.hpp"
 #include "boundary/trampoline.hpp"
 #include "interval/interval_class.hpp"
 #include "lib/chunks_iter.hpp"
@@ -35,6 +36,9 @@ void register_names(PyObject* module) {
     add(module, "__version__", boundary::checked(PyUnicode_FromString("0.3.0-beta6")));
     // Reachable for pickle, which finds a reconstructor by module and name, but not one of the module's names.
     register_reconstructor(module);
+#if defined(VELNOR_ALLOCATION_HOOK)
+    boundary::register_allocation_hook(module);  // test builds only, and never in __all__
+#endif
 }
 
 }  // namespace

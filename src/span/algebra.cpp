@@ -1,6 +1,7 @@
 #include "span/algebra.hpp"
 
 #include "core/first_reaching.hpp"
+#include "core/interrupt.hpp"
 #include "core/merge_sorted.hpp"
 
 #include <algorithm>
@@ -46,9 +47,11 @@ void unite_all(Segments& target, std::span<const Segments* const> others) {
 
 Segments intersect(const Segments& a, const Segments& b) {
     Segments out;
+    core::InterruptPoll poll;
     std::size_t i = 0;
     std::size_t j = 0;
     while (i < a.size() && j < b.size()) {
+        poll.tick();
         const std::int64_t start = std::max(a[i].start, b[j].start);
         const std::int64_t end = std::min(a[i].end, b[j].end);
         if (start <= end) {
@@ -70,11 +73,14 @@ Segments subtract(const Segments& a, const Segments& b) {
     }
     Segments out;
     out.reserve(a.size() + 1);
+    core::InterruptPoll poll;
     std::size_t j = 0;
     for (const Segment& piece : a) {
+        poll.tick();
         std::int64_t cursor = piece.start;  // lowest integer of `piece` not yet accounted for
         bool used_up = false;
         while (j < b.size() && b[j].start <= piece.end) {
+            poll.tick();
             const Segment& cut = b[j];
             if (cursor < cut.start) {
                 out.push_back({cursor, cut.start - 1});  // cut.start > cursor, so no underflow
@@ -93,11 +99,14 @@ Segments subtract(const Segments& a, const Segments& b) {
     return out;
 }
 
-bool is_subset(const Segments& a, const Segments& b) noexcept {
+bool is_subset(const Segments& a, const Segments& b) {
     // Each segment of a must lie inside one segment of b: segments of b are separated by gaps.
+    core::InterruptPoll poll;
     std::size_t j = 0;
     for (const Segment& piece : a) {
+        poll.tick();
         while (j < b.size() && b[j].end < piece.start) {
+            poll.tick();
             ++j;
         }
         if (j == b.size() || b[j].start > piece.start || b[j].end < piece.end) {
@@ -107,10 +116,12 @@ bool is_subset(const Segments& a, const Segments& b) noexcept {
     return true;
 }
 
-bool is_disjoint(const Segments& a, const Segments& b) noexcept {
+bool is_disjoint(const Segments& a, const Segments& b) {
+    core::InterruptPoll poll;
     std::size_t i = 0;
     std::size_t j = 0;
     while (i < a.size() && j < b.size()) {
+        poll.tick();
         if (a[i].end < b[j].start) {
             ++i;
         } else if (b[j].end < a[i].start) {

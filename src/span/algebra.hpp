@@ -16,9 +16,9 @@ Segments intersect(const Segments& a, const Segments& b);
 // a − b, one sweep.
 Segments subtract(const Segments& a, const Segments& b);
 // Every integer of a is in b.
-bool is_subset(const Segments& a, const Segments& b) noexcept;
+bool is_subset(const Segments& a, const Segments& b);
 // No integer is in both.
-bool is_disjoint(const Segments& a, const Segments& b) noexcept;
+bool is_disjoint(const Segments& a, const Segments& b);
 // x lies in one of the segments (binary search).
 bool contains(const Segments& a, std::int64_t x) noexcept;
 

@@ -1,5 +1,7 @@
 #include "span/format.hpp"
 
+#include "core/interrupt.hpp"
+
 #include <charconv>
 
 namespace velnor::span {
@@ -16,7 +18,9 @@ void append_number(std::string& out, std::int64_t value) {
 std::string join(const Segments& segments, const char* open, const char* close, const char* separator) {
     std::string out;
     out.reserve(segments.size() * 16);
+    core::InterruptPoll poll;
     for (std::size_t i = 0; i < segments.size(); ++i) {
+        poll.tick();
         if (i > 0) {
             out.append(separator);
         }

@@ -1,5 +1,7 @@
 #include "span/segment.hpp"
 
+#include "core/interrupt.hpp"
+
 #include <algorithm>
 #include <limits>
 
@@ -21,11 +23,17 @@ void merge_segments(Segments& segments) {
     }
     // Already-sorted input (the common case: spans built from other spans) skips the sort.
     auto by_start = [](const Segment& a, const Segment& b) { return a.start < b.start; };
+    core::InterruptPoll poll;
     if (!std::is_sorted(segments.begin(), segments.end(), by_start)) {
-        std::sort(segments.begin(), segments.end(), by_start);
+        // Polled per comparison: a stop leaves the list permuted, and it belongs to no object yet.
+        std::sort(segments.begin(), segments.end(), [&](const Segment& a, const Segment& b) {
+            poll.tick();
+            return by_start(a, b);
+        });
     }
     std::size_t current = 0;
     for (std::size_t i = 1; i < segments.size(); ++i) {
+        poll.tick();
         const Segment next = segments[i];
         if (meets(segments[current], next)) {
             segments[current].end = std::max(segments[current].end, next.end);

@@ -1,0 +1,220 @@
+"""Exceptions that mean "stop" (Ctrl-C, SystemExit, GeneratorExit, MemoryError and every other exception that is
+not an Exception) end a call at once: no input alternative, size hint or type-name lookup swallows them, and a
+long call notices a pending Ctrl-C within a fraction of a second, leaving its receiver as it was."""
+
+import os
+import random
+import signal
+import time
+
+import pytest
+
+import velnor_lib
+from velnor_lib import Interval, Span
+
+
+class Stop(BaseException):
+    """A stop request of the program's own, not derived from Exception."""
+
+
+class Custom(Exception):
+    """An ordinary failure: the alternative does not fit, and the next one is tried."""
+
+
+STOPS = [KeyboardInterrupt, SystemExit, GeneratorExit, MemoryError, Stop]
+
+
+class Raising:
+    """A number whose __index__ and __float__ raise."""
+
+    def __init__(self, error):
+        self.error = error
+
+    def __index__(self):
+        raise self.error("from a bound")
+
+    __float__ = __index__
+
+
+class Sequence:
+    """A sequence of `items` whose length query or item access raises."""
+
+    def __init__(self, items, error, where):
+        self.items, self.error, self.where = items, error, where
+
+    def __len__(self):
+        if self.where == "__len__":
+            raise self.error("from __len__")
+        return len(self.items)
+
+    def __getitem__(self, index):
+        if self.where == "__getitem__" and index == 1:
+            raise self.error("from __getitem__")
+        return self.items[index]
+
+
+def nameless(error):
+    """An object whose type's __qualname__ raises, met where the name is needed for a message."""
+
+    class Meta(type):
+        def __getattribute__(cls, name):
+            if name == "__qualname__":
+                raise error("from __qualname__")
+            return super().__getattribute__(name)
+
+    return Meta("Odd", (), {})()
+
+
+SEGMENT = {Span: (1, 2), Interval: (True, 1.0, 2.0, True)}
+
+
+def bound_item(cls, error):
+    return (Raising(error), 2) if cls is Span else (True, Raising(error), 2.0, True)
+
+
+# where: how the constructor's input raises, and the message of what it raises. Each builds the input from the
+# class and the exception type.
+WHERE = {
+    "item __index__/__float__": (lambda cls, error: [SEGMENT[cls], bound_item(cls, error)], "from a bound"),
+    "sequence __len__": (lambda cls, error: Sequence([SEGMENT[cls]], error, "__len__"), "from __len__"),
+    "sequence __getitem__": (lambda cls, error: Sequence([SEGMENT[cls], SEGMENT[cls]], error, "__getitem__"),
+                             "from __getitem__"),
+    "item type name": (lambda cls, error: [SEGMENT[cls], nameless(error)], "from __qualname__"),
+}
+
+
+class Hooked:
+    """Wraps an input and counts calls of the conversion hooks, which must not run after a stop request."""
+
+    calls = 0
+
+    def to_span(self):
+        Hooked.calls += 1
+        return Span()
+
+    to_interval = to_span
+
+
+@pytest.mark.parametrize("cls", [Span, Interval])
+@pytest.mark.parametrize("where", WHERE)
+@pytest.mark.parametrize("error", STOPS + [Custom, ValueError])
+def test_stop_requests_pass_every_input_alternative(cls, where, error):
+    make, message = WHERE[where]
+    value = make(cls, error)
+    if error in STOPS:
+        with pytest.raises(error) as info:
+            cls(value)
+        assert type(info.value) is error
+        assert str(info.value) == message
+        return
+    if where == "sequence __len__":  # an ordinary failure of the size hint is ignored
+        assert cls(value).segments == cls(value.items).segments
+        return
+    # Any other ordinary failure drops the alternative: the missing hook is what the caller sees.
+    hook = "to_span" if cls is Span else "to_interval"
+    with pytest.raises(AttributeError) as info:
+        cls(value)
+    assert str(info.value) == f"'{type(value).__name__}' object has no attribute '{hook}'"
+
+
+@pytest.mark.parametrize("cls", [Span, Interval])
+@pytest.mark.parametrize("error", STOPS)
+def test_stop_request_runs_no_hook_afterwards(cls, error):
+    class HookedSequence(Sequence, Hooked):
+        pass
+
+    value = HookedSequence([SEGMENT[cls], SEGMENT[cls]], error, "__getitem__")
+    before = Hooked.calls
+    with pytest.raises(error):
+        cls(value)
+    assert Hooked.calls == before
+    # A size hint that fails for an ordinary reason is still only a hint.
+    assert cls(HookedSequence([SEGMENT[cls]], Custom, "__len__")).segments == cls([SEGMENT[cls]]).segments
+    assert Hooked.calls == before
+
+
+@pytest.mark.parametrize("error", STOPS)
+def test_stop_request_from_a_type_name_in_a_message(error):
+    s = Span([(1, 2)])
+    for call in (s.union, s.isdisjoint, s.union_update):
+        with pytest.raises(error):
+            call(nameless(error))
+    with pytest.raises(error):
+        velnor_lib.utf16len(nameless(error))
+    assert s.segments == [(1, 2)]
+    s.union_update(Span([(5, 6)]))  # nothing is left held
+    assert s.segments == [(1, 2), (5, 6)]
+
+
+# Ctrl-C in long calls --------------------------------------------------------------------------------------------
+
+COUNT = 1_000_000  # segments of the big operands; each long call below takes about a second or more
+
+
+@pytest.fixture(scope="module")
+def big():
+    random.seed(5)
+    pairs = [(3 * i, 3 * i + 1) for i in range(COUNT)]
+    random.shuffle(pairs)
+    a = Span(pairs)
+    b = Span([(3 * i + 1, 3 * i + 2) for i in range(COUNT)])
+    return {
+        "pairs": pairs,
+        "interval pairs": [(True, float(x), y + 0.5, False) for x, y in pairs],
+        "a": a,
+        "b": b,
+        "ia": a.to_interval(),
+        "wide": a | Span([(3 * i + COUNT * 3, 3 * i + 1 + COUNT * 3) for i in range(COUNT)]),
+        "ib": Interval([(False, float(x), y + 0.5, True) for x, y in b.segments]),
+    }
+
+
+LONG_CALLS = {
+    "Span(pairs)": lambda v: Span(v["pairs"] * 8),
+    "Interval(pairs)": lambda v: Interval(v["interval pairs"] * 8),
+    "Span.intersection(many)": lambda v: v["a"].intersection(*[v["b"]] * 200),
+    "Span.union(many)": lambda v: v["a"].union(*[v["b"]] * 6),
+    "Span.intersection_update(many)": lambda v: v["a"].intersection_update(*[v["a"].copy()] * 200),
+    "Interval.difference(many)": lambda v: v["ia"].difference(*[v["ib"]] * 6),
+    "Interval.intersection(many)": lambda v: v["ia"].intersection(*[v["ia"]] * 100),
+    "Span.segments": lambda v: v["wide"].segments,
+    "repr(Span)": lambda v: repr(v["wide"]),
+    "str(Interval)": lambda v: str(v["ia"]),
+    "Interval.segments": lambda v: v["ia"].segments,
+}
+
+
+def timed(call, values):
+    started = time.perf_counter()
+    try:
+        call(values)
+    except KeyboardInterrupt:
+        return time.perf_counter() - started, True
+    return time.perf_counter() - started, False
+
+
+@pytest.mark.slow
+@pytest.mark.parametrize("name", LONG_CALLS)
+def test_ctrl_c_ends_a_long_call(big, name):
+    call = LONG_CALLS[name]
+    snapshot = {key: value.segments for key, value in big.items() if isinstance(value, (Span, Interval))}
+    whole, interrupted = timed(call, big)
+    assert not interrupted
+    delay = 0.1
+    # A timer signal after `delay` whose handler raises KeyboardInterrupt, as Ctrl-C's does. The kernel delivers
+    # it while the call runs (a thread calling os.kill would wait for the interpreter lock that the call holds);
+    # the interpreter runs the handler at the call's next check.
+    def interrupt(signum, frame):
+        raise KeyboardInterrupt
+
+    previous = signal.signal(signal.SIGALRM, interrupt)
+    signal.setitimer(signal.ITIMER_REAL, delay)
+    try:
+        elapsed, interrupted = timed(call, big)
+    finally:
+        signal.setitimer(signal.ITIMER_REAL, 0)
+        signal.signal(signal.SIGALRM, previous)
+    assert interrupted
+    assert elapsed < delay + max(0.5, (whole - delay) / 2), (elapsed, whole)
+    for key, segments in snapshot.items():
+        assert big[key].segments == segments
