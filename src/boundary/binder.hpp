@@ -5,7 +5,9 @@
 #include "boundary/error.hpp"
 
 #include <array>
+#include <span>
 #include <utility>
+#include <vector>
 
 namespace velnor::boundary {
 
@@ -18,6 +20,13 @@ namespace velnor::boundary {
 Ref extract_arguments_tuple_dict(const FunctionDescription& description, PyObject* args, PyObject* kwargs,
                                  PyObject** slots);
 
+// The same binding, with the same messages in the same order, for the vector convention
+// (METH_FASTCALL | METH_KEYWORDS): `args` holds `nargs` positionals followed by one value per name in the
+// tuple `kwnames` (null when there are none). Returns the surplus positionals of a variadic callable.
+std::span<PyObject* const> extract_arguments_fastcall(const FunctionDescription& description,
+                                                      PyObject* const* args, Py_ssize_t nargs,
+                                                      PyObject* kwnames, PyObject** slots);
+
 // Replaces a TypeError (exactly that type) raised while converting parameter `name` by
 // TypeError "argument '{name}': {message}", keeping its cause; other errors pass unchanged.
 PythonError argument_extraction_error(const char* name, PythonError error);
@@ -28,13 +37,28 @@ class Arguments {
 public:
     Arguments(const FunctionDescription& description, PyObject* args, PyObject* kwargs)
         : description_(description) {
-        rest_ = extract_arguments_tuple_dict(description, args, kwargs, slots_.data());
+        rest_tuple_ = extract_arguments_tuple_dict(description, args, kwargs, slots_.data());
+        if (rest_tuple_) {
+            const Py_ssize_t count = PyTuple_Size(rest_tuple_.get());
+            for (Py_ssize_t i = 0; i < count; ++i) {
+                rest_items_.push_back(PyTuple_GetItem(rest_tuple_.get(), i));  // the tuple holds them
+            }
+            rest_ = rest_items_;
+        }
+    }
+
+    // The vector convention. The caller owns the argument array for the whole call, keyword values
+    // included (the interpreter holds its own references to values it unpacked from a dictionary), so
+    // every bound object outlives the call even when Python code runs during a conversion.
+    Arguments(const FunctionDescription& description, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames)
+        : description_(description) {
+        rest_ = extract_arguments_fastcall(description, args, nargs, kwnames, slots_.data());
     }
 
     // Returns the bound object of parameter `index`, or null when the optional parameter was left out.
     PyObject* operator[](std::size_t index) const noexcept { return slots_[index]; }
-    // Returns the surplus positional arguments of a variadic callable.
-    PyObject* rest() const noexcept { return rest_.get(); }
+    // Returns the surplus positional arguments of a variadic callable, in order.
+    std::span<PyObject* const> rest() const noexcept { return rest_; }
 
     // Converts parameter `index` with `converter`, naming the parameter in a TypeError.
     template <class Converter>
@@ -49,7 +73,9 @@ public:
 private:
     const FunctionDescription& description_;
     std::array<PyObject*, (N == 0 ? 1 : N)> slots_{};
-    Ref rest_;
+    std::span<PyObject* const> rest_;
+    Ref rest_tuple_;                    // tuple-and-dictionary calls only
+    std::vector<PyObject*> rest_items_;  // its items, borrowed from it
 };
 
 }  // namespace velnor::boundary

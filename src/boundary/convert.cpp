@@ -83,6 +83,63 @@ void read_code_points(PyObject* text, std::size_t start, std::span<std::uint32_t
     }
 }
 
+ShortCodePoints::ShortCodePoints(PyObject* str, Py_ssize_t length) : size_(static_cast<std::size_t>(length)) {
+    if (length > 0 && PyUnicode_AsUCS4(str, code_points_, length, 0) == nullptr) {
+        throw_python_error();
+    }
+}
+
+bool ShortCodePoints::ascii() const noexcept {
+    std::uint32_t all = 0;
+    for (std::size_t i = 0; i < size_; ++i) {
+        all |= code_points_[i];  // no early exit: the loop vectorises
+    }
+    return all < 0x80;
+}
+
+ShortUtf8::ShortUtf8(PyObject* str, Py_ssize_t length) {
+    const ShortCodePoints read(str, length);
+    const std::span<const std::uint32_t> code_points = read.get();
+    if (read.ascii()) {
+        for (std::size_t i = 0; i < code_points.size(); ++i) {
+            bytes_[i] = static_cast<char>(code_points[i]);
+        }
+        size_ = code_points.size();
+        return;
+    }
+    ascii_ = false;
+    char* out = bytes_;
+    for (const std::uint32_t c : code_points) {
+        if (c < 0x80) {
+            *out++ = static_cast<char>(c);
+        } else if (c < 0x800) {
+            *out++ = static_cast<char>(0xC0 | c >> 6);
+            *out++ = static_cast<char>(0x80 | (c & 0x3F));
+        } else if (c < 0x10000) {
+            if (c >= 0xD800 && c <= 0xDFFF) {
+                raise_encode_error(str);
+            }
+            *out++ = static_cast<char>(0xE0 | c >> 12);
+            *out++ = static_cast<char>(0x80 | (c >> 6 & 0x3F));
+            *out++ = static_cast<char>(0x80 | (c & 0x3F));
+        } else {
+            *out++ = static_cast<char>(0xF0 | c >> 18);
+            *out++ = static_cast<char>(0x80 | (c >> 12 & 0x3F));
+            *out++ = static_cast<char>(0x80 | (c >> 6 & 0x3F));
+            *out++ = static_cast<char>(0x80 | (c & 0x3F));
+        }
+    }
+    size_ = static_cast<std::size_t>(out - bytes_);
+}
+
+void raise_encode_error(PyObject* str) {
+    Ref encoded = Ref::steal(PyUnicode_AsUTF8String(str));
+    if (!encoded) {
+        throw_python_error();
+    }
+    throw InternalFault("a surrogate was encoded to UTF-8");
+}
+
 Utf8Text to_text(PyObject* object) {
     to_str(object);
     const Py_ssize_t length = PyUnicode_GetLength(object);

@@ -1,17 +1,13 @@
 // Disjoint match positions of a pattern in a text, both UTF-8, reported in one index unit.
 #pragma once
 
+#include "text/positions.hpp"
 #include "text/units.hpp"
 
 #include <cstddef>
-#include <deque>
 #include <string_view>
 
 namespace velnor::text {
-
-// Match positions in their final order. A deque grows by fixed blocks and never copies what it holds,
-// which matters with millions of matches.
-using Positions = std::deque<std::size_t>;
 
 // Returns the starts of the disjoint occurrences found left to right (the leftmost wins where two
 // overlap), ascending, in `unit`. An empty pattern occurs at every character boundary, the end included.
