@@ -9,6 +9,7 @@
 #include "text/code_point_matches.hpp"
 #include "text/matches.hpp"
 
+#include <climits>
 #include <cstdint>
 #include <optional>
 #include <vector>
@@ -21,13 +22,24 @@ using namespace boundary;
 
 enum class Direction { forward, backward };
 
+// A new int for an offset into a str. Through `long` where it fits: that conversion has the interpreter's
+// shortest path to a new int (the one range() takes), which the wider ones lack on some versions.
+PyObject* new_offset(std::size_t offset) {
+    PyObject* item = offset <= static_cast<unsigned long>(LONG_MAX) ? PyLong_FromLong(static_cast<long>(offset))
+                                                                    : PyLong_FromSize_t(offset);
+    if (item == nullptr) {
+        throw_python_error();
+    }
+    return item;
+}
+
 // The list is made at its final length and filled block by block.
 Ref to_int_list(const text::Positions& values) {
     Ref list = checked(PyList_New(static_cast<Py_ssize_t>(values.size())));
     Py_ssize_t index = 0;
     values.for_each_run([&](const std::size_t* first, const std::size_t* last) {
         for (; first != last; ++first) {
-            PyList_SetItem(list.get(), index++, to_python(static_cast<std::uint64_t>(*first)).release());
+            PyList_SetItem(list.get(), index++, new_offset(*first));
         }
     });
     return list;
@@ -83,10 +95,35 @@ Ref match_code_points(const Arguments<2>& arguments, PyObject* string, std::size
     }
 }
 
+// Byte offsets of a one-byte pattern: counted first, then written into the list as ints as they are
+// found, from the front (forward) or from the back (backward, the same matches in the other order).
+template <Direction Way>
+Ref byte_offsets(std::string_view text, char byte) {
+    const std::size_t count = text::count_byte(text, byte);
+    Ref list = checked(PyList_New(static_cast<Py_ssize_t>(count)));
+    std::size_t found = 0;
+    text::for_each_byte(text, byte, [&](std::size_t offset) {
+        if (found == count) {
+            throw InternalFault("more bytes found than counted");
+        }
+        PyObject* item = new_offset(offset);
+        const std::size_t index = Way == Direction::forward ? found : count - 1 - found;
+        PyList_SetItem(list.get(), static_cast<Py_ssize_t>(index), item);
+        ++found;
+    });
+    if (found != count) {
+        throw InternalFault("fewer bytes found than counted");
+    }
+    return list;
+}
+
 // Searches UTF-8 text; in ASCII text every unit is one byte, so the offsets need no counting.
 template <Direction Way, text::Unit Unit>
 Ref search(std::string_view text, bool ascii, std::string_view pattern) {
     const text::Unit unit = ascii ? text::Unit::byte : Unit;
+    if (unit == text::Unit::byte && pattern.size() == 1) {
+        return byte_offsets<Way>(text, pattern[0]);
+    }
     if constexpr (Way == Direction::forward) {
         return to_int_list(text::match_positions(text, pattern, unit));
     } else {
