@@ -60,14 +60,19 @@ PyObject* to_str(PyObject* object) {
     return object;
 }
 
-bool known_ascii(PyObject* text, Py_ssize_t length) {
-    if (length < ascii_asked_from) {
-        return false;
+bool asks_ascii(PyObject* text) {
+    // str.isascii itself, looked up once and kept for the process: a subclass overriding isascii() cannot
+    // change the answer, and the lookup is not paid again.
+    static PyObject* const method = PyObject_GetAttrString(reinterpret_cast<PyObject*>(&PyUnicode_Type), "isascii");
+    if (method == nullptr) {
+        throw_python_error();
     }
-    // Looked up on str itself, so that a subclass overriding isascii() cannot change the answer.
-    Ref method = checked(PyObject_GetAttrString(reinterpret_cast<PyObject*>(&PyUnicode_Type), "isascii"));
-    Ref answer = checked(PyObject_CallFunctionObjArgs(method.get(), text, nullptr));
+    Ref answer = checked(PyObject_CallFunctionObjArgs(method, text, nullptr));
     return answer.get() == Py_True;
+}
+
+bool known_ascii(PyObject* text, Py_ssize_t length) {
+    return length >= ascii_asked_from && asks_ascii(text);
 }
 
 void read_code_points(PyObject* text, std::size_t start, std::span<std::uint32_t> out) {

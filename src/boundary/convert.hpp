@@ -83,6 +83,8 @@ inline constexpr Py_ssize_t ascii_asked_from = 1024;
 // Returns true when a str of `length` code points is known to be ASCII: only ever for texts of
 // `ascii_asked_from` code points or more.
 bool known_ascii(PyObject* text, Py_ssize_t length);
+// Asks str.isascii() (constant time): true when every code point of the str is below 0x80.
+bool asks_ascii(PyObject* text);
 
 // Copies the code points of a str from index `start` on into `out`, out.size() of them.
 void read_code_points(PyObject* text, std::size_t start, std::span<std::uint32_t> out);

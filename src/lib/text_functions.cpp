@@ -176,10 +176,10 @@ std::size_t utf16_length(PyObject* string) {
         throw_python_error();
     }
     if (length <= short_text_limit) {
-        const ShortCodePoints code_points(string, length);
-        if (code_points.ascii()) {
+        if (asks_ascii(string)) {
             return static_cast<std::size_t>(length);
         }
+        const ShortCodePoints code_points(string, length);
         const text::Utf32Census census = text::census(code_points.get());
         if (census.surrogates != 0) {
             raise_encode_error(string);
