@@ -398,3 +398,14 @@ def test_match_lists_across_storage_blocks(count, name):
     for text, pattern in [("\u00e9ab" * count, "ab"), ("\U0001F600" + "xy" * count, "xy"), ("\u00e9" * count, "")]:
         expected = oracle(name, text, pattern)
         assert call(name, text, pattern) == expected
+
+
+class Liar(str):
+    def isascii(self):
+        return True
+
+
+@pytest.mark.parametrize("text", ["\U0001F600", "a\u00e9" * 200, "\U0001F600" * 300, "\u00e9" * 2000])
+def test_a_subclass_cannot_claim_to_be_ascii(text):
+    assert velnor_lib.utf16len(Liar(text)) == len(text.encode("utf-16-le")) // 2
+    assert velnor_lib.match_utf16_indices(Liar(text), text[-1]) == oracle("match_utf16_indices", text, text[-1])
