@@ -71,7 +71,7 @@ Py_ssize_t find_parameter(const FunctionDescription& description, PyObject* key)
 }
 
 // Binds one keyword argument, or raises the message for the first offending one.
-void bind_keyword(const FunctionDescription& description, PyObject* key, PyObject* value, PyObject** slots) {
+void bind_keyword(const FunctionDescription& description, PyObject* key, PyObject* value, Ref* slots) {
     if (!PyUnicode_Check(key)) {
         // Only a caller in C can pass such a dictionary; the interpreter's own calls refuse it so.
         raise(PyExc_TypeError, "keywords must be strings");
@@ -80,20 +80,20 @@ void bind_keyword(const FunctionDescription& description, PyObject* key, PyObjec
     if (index < 0) {
         raise_with_keyword(description, "got an unexpected keyword argument", key);
     }
-    if (slots[index] != nullptr) {
+    if (slots[index]) {
         raise_with_keyword(description, "got multiple values for argument", key);
     }
-    slots[index] = value;
+    slots[index] = Ref::borrow(value);
 }
 
 // Raises the missing-arguments message when a required slot is still empty after `given` positionals.
-void check_required(const FunctionDescription& description, Py_ssize_t given, PyObject* const* slots) {
+void check_required(const FunctionDescription& description, Py_ssize_t given, const Ref* slots) {
     if (given >= static_cast<Py_ssize_t>(description.required)) {
         return;
     }
     std::vector<const char*> missing;
     for (std::size_t i = 0; i < description.required; ++i) {
-        if (slots[i] == nullptr) {
+        if (!slots[i]) {
             missing.push_back(description.parameters[i]);
         }
     }
@@ -105,12 +105,12 @@ void check_required(const FunctionDescription& description, Py_ssize_t given, Py
 }  // namespace
 
 Ref extract_arguments_tuple_dict(const FunctionDescription& description, PyObject* args, PyObject* kwargs,
-                                 PyObject** slots) {
+                                 Ref* slots) {
     const auto count = static_cast<Py_ssize_t>(description.parameters.size());
     const Py_ssize_t given = args == nullptr ? 0 : PyTuple_Size(args);
     const Py_ssize_t positional = given < count ? given : count;
     for (Py_ssize_t i = 0; i < positional; ++i) {
-        slots[i] = PyTuple_GetItem(args, i);
+        slots[i] = Ref::borrow(PyTuple_GetItem(args, i));
     }
     Ref rest;
     if (given > count) {
@@ -135,11 +135,11 @@ Ref extract_arguments_tuple_dict(const FunctionDescription& description, PyObjec
 
 std::span<PyObject* const> extract_arguments_fastcall(const FunctionDescription& description,
                                                       PyObject* const* args, Py_ssize_t nargs,
-                                                      PyObject* kwnames, PyObject** slots) {
+                                                      PyObject* kwnames, Ref* slots) {
     const auto count = static_cast<Py_ssize_t>(description.parameters.size());
     const Py_ssize_t positional = nargs < count ? nargs : count;
     for (Py_ssize_t i = 0; i < positional; ++i) {
-        slots[i] = args[i];
+        slots[i] = Ref::borrow(args[i]);
     }
     std::span<PyObject* const> rest;
     if (nargs > count) {

@@ -11,27 +11,29 @@
 
 namespace velnor::boundary {
 
-// Fills `slots` (one per named parameter, borrowed references, null when unbound) and returns the tuple
+// Fills `slots` (one per named parameter, a new reference each, empty when unbound) and returns the tuple
 // of surplus positional arguments for a variadic callable (an empty handle otherwise).
 //  1. The first k positionals fill the first k slots, k = min(positionals, parameters).
 //  2. Surplus positionals form the variadic tuple, or fail with the too-many message.
 //  3. Keywords, in dictionary order, bind by exact UTF-8 name; a filled slot or an unknown name fails.
 //  4. Required slots still empty fail together with one missing-arguments message.
 Ref extract_arguments_tuple_dict(const FunctionDescription& description, PyObject* args, PyObject* kwargs,
-                                 PyObject** slots);
+                                 Ref* slots);
 
 // The same binding, with the same messages in the same order, for the vector convention
 // (METH_FASTCALL | METH_KEYWORDS): `args` holds `nargs` positionals followed by one value per name in the
 // tuple `kwnames` (null when there are none). Returns the surplus positionals of a variadic callable.
 std::span<PyObject* const> extract_arguments_fastcall(const FunctionDescription& description,
                                                       PyObject* const* args, Py_ssize_t nargs,
-                                                      PyObject* kwnames, PyObject** slots);
+                                                      PyObject* kwnames, Ref* slots);
 
 // Replaces a TypeError (exactly that type) raised while converting parameter `name` by
 // TypeError "argument '{name}': {message}", keeping its cause; other errors pass unchanged.
 PythonError argument_extraction_error(const char* name, PythonError error);
 
-// The bound arguments of one call, held on the stack.
+// The bound arguments of one call, held on the stack. Each is a strong reference: converting one argument
+// can run Python code (`__index__`, `__len__`) that drops the caller's keyword dictionary, the only other
+// owner of the rest.
 template <std::size_t N>
 class Arguments {
 public:
@@ -47,16 +49,16 @@ public:
         }
     }
 
-    // The vector convention. The caller owns the argument array for the whole call, keyword values
-    // included (the interpreter holds its own references to values it unpacked from a dictionary), so
-    // every bound object outlives the call even when Python code runs during a conversion.
+    // The vector convention. The caller owns the argument array for the whole call (the interpreter holds
+    // its own references to keyword values it unpacked from a dictionary); the slots hold theirs all the
+    // same, so that both conventions keep one rule.
     Arguments(const FunctionDescription& description, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames)
         : description_(description) {
         rest_ = extract_arguments_fastcall(description, args, nargs, kwnames, slots_.data());
     }
 
     // Returns the bound object of parameter `index`, or null when the optional parameter was left out.
-    PyObject* operator[](std::size_t index) const noexcept { return slots_[index]; }
+    PyObject* operator[](std::size_t index) const noexcept { return slots_[index].get(); }
     // Returns the surplus positional arguments of a variadic callable, in order.
     std::span<PyObject* const> rest() const noexcept { return rest_; }
 
@@ -64,7 +66,7 @@ public:
     template <class Converter>
     auto convert(std::size_t index, Converter&& converter) const -> decltype(converter(std::declval<PyObject*>())) {
         try {
-            return converter(slots_[index]);
+            return converter(slots_[index].get());
         } catch (PythonError& error) {
             throw argument_extraction_error(description_.parameters[index], std::move(error));
         }
@@ -72,7 +74,7 @@ public:
 
 private:
     const FunctionDescription& description_;
-    std::array<PyObject*, (N == 0 ? 1 : N)> slots_{};
+    std::array<Ref, (N == 0 ? 1 : N)> slots_{};
     std::span<PyObject* const> rest_;
     Ref rest_tuple_;                    // tuple-and-dictionary calls only
     std::vector<PyObject*> rest_items_;  // its items, borrowed from it
