@@ -22,6 +22,7 @@ import random
 import re
 import statistics
 import time
+import timeit
 
 import velnor_lib
 
@@ -314,6 +315,95 @@ def aim_rows(quick, rng):
     return rows
 
 
+# --- Small calls and dense matches: each against its peer, interleaved in one run -------------------------
+
+LINE_ASCII = ("the quick brown fox jumps over the lazy dog and keeps running far away " * 2)[:80]
+LINE_MIXED = ("Grüße aus Köln, 世界 is here — naïve café, 😀 emoji and more text here ok " * 2)[:80]
+LINE_13 = "abcde " * 13 + "xx"  # 80 characters, 13 spaces
+
+
+def find_all(s, p):
+    out = []
+    i = s.find(p)
+    while i >= 0:
+        out.append(i)
+        i = s.find(p, i + len(p))
+    return out
+
+
+def per_call(statement, namespace, number):
+    return timeit.Timer(statement, globals=namespace).timeit(number) / number
+
+
+def interleaved_calls(ours, peer, namespace, number, repeats):
+    """Median seconds per call of two statements timed turn about, so that load on the machine hits both."""
+    mine, theirs = [], []
+    for _ in range(repeats):
+        mine.append(per_call(ours, namespace, number))
+        theirs.append(per_call(peer, namespace, number))
+    return statistics.median(mine), statistics.median(theirs)
+
+
+# (operation, our statement, peer, peer statement, aim as the least peer/ours ratio)
+SMALL_CALLS = [
+    ("match_indices, 80-char ASCII line, absent", "match_indices(LINE_ASCII, 'zzz')",
+     "str.find loop", "find_all(LINE_ASCII, 'zzz')", 1.0),
+    ("match_indices, 80-char mixed line, absent", "match_indices(LINE_MIXED, 'zzz')",
+     "str.find loop", "find_all(LINE_MIXED, 'zzz')", 1.0),
+    ("match_indices, 80-char line, 13 matches", "match_indices(LINE_13, ' ')",
+     "str.find loop", "find_all(LINE_13, ' ')", 5.0),
+    ("utf16len, 80-char ASCII line", "utf16len(LINE_ASCII)",
+     "isascii() shortcut", "len(LINE_ASCII) if LINE_ASCII.isascii() else len(LINE_ASCII.encode('utf-16-le')) // 2",
+     0.8),
+]
+
+
+def bench_small_calls(repeats, aims, rows=None):
+    namespace = {"LINE_ASCII": LINE_ASCII, "LINE_MIXED": LINE_MIXED, "LINE_13": LINE_13, "find_all": find_all,
+                 "match_indices": velnor_lib.match_indices, "utf16len": velnor_lib.utf16len}
+    print(f"\n== small calls ==\n{'operation':<46}{'ours ns':>9}{'peer ns':>9}{'x':>7}  peer")
+    for operation, ours, peer, theirs, aim in SMALL_CALLS:
+        assert eval(ours, namespace) == eval(theirs, namespace) or ours.startswith("utf16len")
+        our_time, peer_time = interleaved_calls(ours, theirs, namespace, 20000, repeats)
+        print(f"{operation:<46}{our_time * 1e9:>9.0f}{peer_time * 1e9:>9.0f}{peer_time / our_time:>7.2f}  {peer}")
+        aims.append((("small", operation, peer), our_time, peer_time, aim))
+        if rows is not None:
+            line = namespace[ours[ours.index("(") + 1:].split(",")[0].rstrip(")")]  # the statement's text
+            rows.append(report_row(operation, len(line.encode()), our_time, peer, peer_time))
+
+
+def bench_dense(size, repeats, rng, aims, rows=None):
+    """' ' in ASCII prose: millions of matches, so the cost is that of the list. The peer builds a list of as
+    many new ints from C at its final length (range's ints are made one by one as ours are, and are not
+    shared small ints): the physical limit of any function that returns such a list."""
+    text = prose(rng, english_words(rng, 20000), size, "boundary", 256 * 1024)
+    count = text.count(" ")
+    assert velnor_lib.match_indices(text, " ") == find_loop(text, " ")
+    assert velnor_lib.rmatch_indices(text, " ") == rfind_loop(text, " ")
+    timings = {"match_indices": [], "rmatch_indices": [], "list(range)": []}
+    calls = {"match_indices": lambda: velnor_lib.match_indices(text, " "),
+             "rmatch_indices": lambda: velnor_lib.rmatch_indices(text, " "),
+             "list(range)": lambda: list(range(0, 2 * count, 2))}
+    for _ in range(repeats):
+        for name, function in calls.items():
+            timings[name].append(median_time(function, 1))
+    forward, backward, peer = (statistics.median(timings[name]) for name in calls)
+    print(f"\n== dense matches: {size // MB} MiB ASCII, ' ', {count} matches ==")
+    for name, seconds in (("match_indices", forward), ("rmatch_indices", backward), ("list(range(0, 2n, 2))", peer)):
+        print(f"{name:<24}{seconds * 1e3:>9.1f} ms{seconds / count * 1e9:>7.1f} ns a match")
+    print(f"ours / list: forward {forward / peer:.2f}, backward {backward / peer:.2f}; "
+          f"backward / forward {backward / forward:.2f}")
+    aims.append((("dense", "forward", "list"), forward, peer, 1 / 1.3))
+    aims.append((("dense", "backward", "list"), backward, peer, 1 / 1.3))
+    aims.append((("dense", "backward vs forward", ""), max(forward, backward), min(forward, backward), 1 / 1.15))
+    if rows is not None:
+        rows += [report_row("match_indices, dense ' '", size, forward, "list(range(0, 2n, 2))", peer),
+                 report_row("rmatch_indices, dense ' '", size, backward, "list(range(0, 2n, 2))", peer),
+                 report_row("rmatch_indices vs match_indices, dense ' '", size, backward, "match_indices", forward)]
+
+
+
+
 def run(quick):
     """Rows {group, operation, size, ours_s, peer, peer_s, note} over text sizes that make a curve (size: the
     text's nominal UTF-8 length), for bench/report.py; the tables this module prints by itself are left out."""
@@ -323,6 +413,8 @@ def run(quick):
     with contextlib.redirect_stdout(io.StringIO()):
         for size in sizes:
             bench_size(size, 3 if quick or size > MB else 7, rng, aims, rows)
+        bench_small_calls(5 if quick else 9, aims, rows)
+        bench_dense(16 * MB, 3 if quick else 5, rng, aims, rows)
     return rows + aim_rows(quick, rng)
 
 
@@ -366,6 +458,8 @@ def main():
     options = parser.parse_args()
     rng = random.Random(2024)
     aims = []
+    bench_small_calls(5 if options.quick else 9, aims)
+    bench_dense(16 * MB, 3 if options.quick else 5, rng, aims)
     bench_size(MB, 3 if options.quick else 7, rng, aims)
     if not options.quick:
         bench_size(64 * MB, 3, rng, aims)

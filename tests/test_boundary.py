@@ -1,4 +1,7 @@
 """Argument binding, the argument prefix rule and the converters' failures, as any caller meets them."""
+import ctypes
+import functools
+
 import pytest
 
 from velnor_lib import Interval, Span, iter_chunk, match_indices, utf16len
@@ -32,6 +35,16 @@ def message_of(call):
         (lambda: Interval().difference_update(others=()), "Interval.difference_update() got an unexpected keyword argument 'others'"),
         (lambda: Span().issubset(Span(), another=1), "Span.issubset() got an unexpected keyword argument 'another'"),
         (lambda: utf16len(**{"stríng": "a"}), "utf16len() got an unexpected keyword argument 'stríng'"),
+        # names of the right length that differ only beyond ASCII, or hold a NUL, match nothing
+        (lambda: utf16len(**{"strïng": "a"}), "utf16len() got an unexpected keyword argument 'strïng'"),
+        (lambda: utf16len(**{"strin\0": "a"}), "utf16len() got an unexpected keyword argument 'strin\0'"),
+        (lambda: utf16len(**{"string\0": "a"}), "utf16len() got an unexpected keyword argument 'string\0'"),
+        (lambda: utf16len(**{"\ud800": "a"}), "utf16len() got an unexpected keyword argument '\ud800'"),
+        (lambda: Span(**{"inpüt": 1}), "Span.__new__() got an unexpected keyword argument 'inpüt'"),
+        (lambda: Span().union(Span(), Span(), Span(), x=1), "Span.union() got an unexpected keyword argument 'x'"),
+        (lambda: Interval().isdisjoint(Interval(), other=Interval()),
+         "Interval.isdisjoint() got multiple values for argument 'other'"),
+        (lambda: Span().intersection_update(**{"": 1}), "Span.intersection_update() got an unexpected keyword argument ''"),
         # required parameters missing
         (lambda: match_indices(), "match_indices() missing 2 required positional arguments: 'string' and 'substring'"),
         (lambda: match_indices("abc"), "match_indices() missing 1 required positional argument: 'substring'"),
@@ -54,12 +67,78 @@ def test_binding_messages(call, message):
         # the first offending keyword in dictionary order decides
         (lambda: match_indices(**{"x": 1, "string": "a", "y": 2}), "match_indices() got an unexpected keyword argument 'x'"),
         (lambda: match_indices("a", **{"string": "a", "y": 2}), "match_indices() got multiple values for argument 'string'"),
+        (lambda: match_indices("a", y=2, **{"string": "a"}), "match_indices() got an unexpected keyword argument 'y'"),
+        (lambda: match_indices(**KeywordDict(y=1, string="a")), "match_indices() got an unexpected keyword argument 'y'"),
+        (lambda: functools.partial(utf16len, string="a")("b"), "utf16len() got multiple values for argument 'string'"),
+        (lambda: Span().issubset(1, 2, other=3), "Span.issubset() takes 1 positional arguments but 2 were given"),
         # binding fails before any conversion
         (lambda: match_indices(5, 6, 7), "match_indices() takes 2 positional arguments but 3 were given"),
     ],
 )
 def test_binding_precedence(call, message):
     assert message_of(call) == message
+
+
+class KeywordDict(dict):
+    """A dict subclass whose overrides the interpreter ignores when it unpacks `**` into a call."""
+
+    def keys(self):
+        return reversed(list(super().keys()))
+
+
+class KeyString(str):
+    pass
+
+
+def c_call(function, args, kwargs):
+    """PyObject_Call from C: the one way to pass a keyword dictionary the interpreter has not checked."""
+    call = ctypes.pythonapi.PyObject_Call
+    call.restype = ctypes.py_object
+    call.argtypes = [ctypes.py_object] * 3
+    return call(function, args, kwargs)
+
+
+@pytest.mark.parametrize(
+    "function, args",
+    [(utf16len, ()), (match_indices, ("a",)), (Span().issubset, ()), (Span().union, ()), (Span, ()), (Interval, ())],
+)
+@pytest.mark.parametrize("key", [1, None, b"input", (1, 2)])
+def test_keys_that_are_not_str_are_refused(function, args, key):
+    assert message_of(lambda: c_call(function, args, {key: 1})) == "keywords must be strings"
+
+
+@pytest.mark.parametrize(
+    "call, expected",
+    [
+        (lambda: c_call(utf16len, (), {KeyString("string"): "abc"}), 3),
+        (lambda: c_call(match_indices, ("banana",), {"substring": "a"}), [1, 3, 5]),
+        (lambda: c_call(Span, (), KeywordDict(input=[(1, 2)])).segments, [(1, 2)]),
+        (lambda: match_indices(**KeywordDict(substring="an", string="banana")), [1, 3]),
+        (lambda: functools.partial(match_indices, substring="na")("banana"), [2, 4]),
+        (lambda: Span([(0, 9)]).issuperset(**{KeyString("other"): Span([(2, 3)])}), True),
+        (lambda: Span([(0, 1)]).union(*[Span([(i, i)]) for i in range(2, 40, 2)]).segments,
+         [(0, 2), *[(i, i) for i in range(4, 40, 2)]]),
+    ],
+)
+def test_unusual_keyword_sources_bind_like_plain_ones(call, expected):
+    assert call() == expected
+
+
+class Clearing:
+    """An index that empties the dictionary the call's keywords came from, and drops what it held."""
+
+    def __init__(self, victim):
+        self.victim = victim
+
+    def __index__(self):
+        self.victim.clear()
+        return 1
+
+
+def test_keyword_values_live_while_python_code_runs_during_the_call():
+    kwargs = {"iter": [1, 2, 3], "chunk_size": None}
+    kwargs["chunk_size"] = Clearing(kwargs)
+    assert list(iter_chunk(**kwargs)) == [[1], [2], [3]]
 
 
 @pytest.mark.parametrize(

@@ -490,3 +490,63 @@ def test_ctrl_c_lands_within_100_ms(call_text):
         child.kill()
     assert outcome[0] == "interrupted", outcome
     assert float(outcome[1]) - sent < 0.1
+# --- Short texts, one-byte patterns and long match lists ----------------------------------------------
+
+# Lengths around the largest text read through a stack buffer (256 code points) and the largest one
+# searched without a searcher (1024 bytes), in code points.
+SHORT_EDGES = [0, 1, 7, 8, 9, 255, 256, 257, 340, 341, 342, 1023, 1024, 1025]
+SHORT_FILLERS = ["abcdefgh", "\u00e9b\u4e2dc", "a\U0001F600bc", "\u4e2d\u00e9"]
+
+
+@pytest.mark.parametrize("length", SHORT_EDGES)
+@pytest.mark.parametrize("filler", SHORT_FILLERS)
+@pytest.mark.parametrize("name", MATCH_NAMES)
+def test_short_texts_and_patterns_around_the_limits(length, filler, name):
+    text = (filler * (length // len(filler) + 1))[:length]
+    patterns = {"", filler[0], filler[:2], filler[-1] + filler[0], text[-8:], text[-9:], text[3:12], text, text + "x"}
+    for pattern in patterns:
+        assert call(name, text, pattern) == oracle(name, text, pattern), (len(text), pattern)
+    assert velnor_lib.utf16len(text) == len(text.encode("utf-16-le")) // 2
+
+
+@pytest.mark.parametrize("length", [1, 255, 256, 257, 1024])
+@pytest.mark.parametrize("where", ["text", "pattern"])
+@pytest.mark.parametrize("name", MATCH_NAMES)
+def test_surrogates_in_short_texts(length, where, name):
+    bad = ("a" * length)[:-1] + "\ud800"
+    expected = encode_error(bad)
+    args = (bad, "a") if where == "text" else ("a" * length, bad)
+    with pytest.raises(UnicodeEncodeError) as error:
+        call(name, *args)
+    assert error.value.args == expected.args
+    if where == "text":
+        # The text is converted first: a pattern of the wrong type waits for it.
+        with pytest.raises(UnicodeEncodeError):
+            call(name, bad, 5)
+
+
+@pytest.mark.parametrize("text", ["", " ", "  a ", "a b" * 700, ("ab " * 3000) + "\u00e9 \U0001F600 ", " " * 70000])
+@pytest.mark.parametrize("name", MATCH_NAMES)
+def test_one_byte_patterns_fill_the_list_from_either_end(name, text):
+    assert call(name, text, " ") == oracle(name, text, " ")
+    assert call(name, text, "\u00e9") == oracle(name, text, "\u00e9")
+
+
+@pytest.mark.parametrize("count", [15, 16, 17, 4111, 4112, 4113, 9000])
+@pytest.mark.parametrize("name", MATCH_NAMES)
+def test_match_lists_across_storage_blocks(count, name):
+    # Non-ASCII text, so that positions are kept and converted to units rather than taken as bytes.
+    for text, pattern in [("\u00e9ab" * count, "ab"), ("\U0001F600" + "xy" * count, "xy"), ("\u00e9" * count, "")]:
+        expected = oracle(name, text, pattern)
+        assert call(name, text, pattern) == expected
+
+
+class Liar(str):
+    def isascii(self):
+        return True
+
+
+@pytest.mark.parametrize("text", ["\U0001F600", "a\u00e9" * 200, "\U0001F600" * 300, "\u00e9" * 2000])
+def test_a_subclass_cannot_claim_to_be_ascii(text):
+    assert velnor_lib.utf16len(Liar(text)) == len(text.encode("utf-16-le")) // 2
+    assert velnor_lib.match_utf16_indices(Liar(text), text[-1]) == oracle("match_utf16_indices", text, text[-1])

@@ -55,21 +55,51 @@ std::string was_or_were(Py_ssize_t given) {
                                ": " + list);
 }
 
-// Returns the index of the parameter named like `key`, or -1. Keys are compared as UTF-8 bytes.
+// Returns the index of the parameter named like `key` (a str), or -1. The names are ASCII, so comparing
+// code points is comparing UTF-8 bytes, and it neither fails nor leaves a UTF-8 copy inside the key.
 Py_ssize_t find_parameter(const FunctionDescription& description, PyObject* key) {
-    Py_ssize_t size = 0;
-    const char* text = PyUnicode_Check(key) ? PyUnicode_AsUTF8AndSize(key, &size) : nullptr;
-    if (text == nullptr) {
-        clear_error_or_stop();  // A key that has no UTF-8 form matches no parameter.
-        return -1;
-    }
+    const Py_ssize_t length = PyUnicode_GetLength(key);
     for (std::size_t i = 0; i < description.parameters.size(); ++i) {
         const char* name = description.parameters[i];
-        if (std::strlen(name) == static_cast<std::size_t>(size) && std::memcmp(name, text, size) == 0) {
+        // Equal lengths first: the comparison stops at a NUL inside the key.
+        if (static_cast<Py_ssize_t>(std::strlen(name)) == length &&
+            PyUnicode_CompareWithASCIIString(key, name) == 0) {
             return static_cast<Py_ssize_t>(i);
         }
     }
     return -1;
+}
+
+// Binds one keyword argument, or raises the message for the first offending one.
+void bind_keyword(const FunctionDescription& description, PyObject* key, PyObject* value, Ref* slots) {
+    if (!PyUnicode_Check(key)) {
+        // Only a caller in C can pass such a dictionary; the interpreter's own calls refuse it so.
+        raise(PyExc_TypeError, "keywords must be strings");
+    }
+    const Py_ssize_t index = find_parameter(description, key);
+    if (index < 0) {
+        raise_with_keyword(description, "got an unexpected keyword argument", key);
+    }
+    if (slots[index]) {
+        raise_with_keyword(description, "got multiple values for argument", key);
+    }
+    slots[index] = Ref::borrow(value);
+}
+
+// Raises the missing-arguments message when a required slot is still empty after `given` positionals.
+void check_required(const FunctionDescription& description, Py_ssize_t given, const Ref* slots) {
+    if (given >= static_cast<Py_ssize_t>(description.required)) {
+        return;
+    }
+    std::vector<const char*> missing;
+    for (std::size_t i = 0; i < description.required; ++i) {
+        if (!slots[i]) {
+            missing.push_back(description.parameters[i]);
+        }
+    }
+    if (!missing.empty()) {
+        raise_missing(description, missing);
+    }
 }
 
 }  // namespace
@@ -96,27 +126,36 @@ Ref extract_arguments_tuple_dict(const FunctionDescription& description, PyObjec
         PyObject* key = nullptr;
         PyObject* value = nullptr;
         while (PyDict_Next(kwargs, &position, &key, &value)) {
-            const Py_ssize_t index = find_parameter(description, key);
-            if (index < 0) {
-                raise_with_keyword(description, "got an unexpected keyword argument", key);
-            }
-            if (slots[index]) {
-                raise_with_keyword(description, "got multiple values for argument", key);
-            }
-            slots[index] = Ref::borrow(value);
+            bind_keyword(description, key, value, slots);
         }
     }
-    if (given < static_cast<Py_ssize_t>(description.required)) {
-        std::vector<const char*> missing;
-        for (std::size_t i = 0; i < description.required; ++i) {
-            if (!slots[i]) {
-                missing.push_back(description.parameters[i]);
-            }
+    check_required(description, given, slots);
+    return rest;
+}
+
+std::span<PyObject* const> extract_arguments_fastcall(const FunctionDescription& description,
+                                                      PyObject* const* args, Py_ssize_t nargs,
+                                                      PyObject* kwnames, Ref* slots) {
+    const auto count = static_cast<Py_ssize_t>(description.parameters.size());
+    const Py_ssize_t positional = nargs < count ? nargs : count;
+    for (Py_ssize_t i = 0; i < positional; ++i) {
+        slots[i] = Ref::borrow(args[i]);
+    }
+    std::span<PyObject* const> rest;
+    if (nargs > count) {
+        if (!description.variadic) {
+            raise_too_many(description, nargs);
         }
-        if (!missing.empty()) {
-            raise_missing(description, missing);
+        rest = std::span<PyObject* const>(args + count, static_cast<std::size_t>(nargs - count));
+    }
+    if (kwnames != nullptr) {
+        // The names come in the order the keywords were written, or in the unpacked dictionary's order.
+        const Py_ssize_t keywords = PyTuple_Size(kwnames);
+        for (Py_ssize_t i = 0; i < keywords; ++i) {
+            bind_keyword(description, PyTuple_GetItem(kwnames, i), args[nargs + i], slots);
         }
     }
+    check_required(description, nargs, slots);
     return rest;
 }
 

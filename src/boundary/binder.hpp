@@ -5,7 +5,9 @@
 #include "boundary/error.hpp"
 
 #include <array>
+#include <span>
 #include <utility>
+#include <vector>
 
 namespace velnor::boundary {
 
@@ -17,6 +19,13 @@ namespace velnor::boundary {
 //  4. Required slots still empty fail together with one missing-arguments message.
 Ref extract_arguments_tuple_dict(const FunctionDescription& description, PyObject* args, PyObject* kwargs,
                                  Ref* slots);
+
+// The same binding, with the same messages in the same order, for the vector convention
+// (METH_FASTCALL | METH_KEYWORDS): `args` holds `nargs` positionals followed by one value per name in the
+// tuple `kwnames` (null when there are none). Returns the surplus positionals of a variadic callable.
+std::span<PyObject* const> extract_arguments_fastcall(const FunctionDescription& description,
+                                                      PyObject* const* args, Py_ssize_t nargs,
+                                                      PyObject* kwnames, Ref* slots);
 
 // Replaces a TypeError (exactly that type) raised while converting parameter `name` by
 // TypeError "argument '{name}': {message}", keeping its cause; other errors pass unchanged.
@@ -30,13 +39,28 @@ class Arguments {
 public:
     Arguments(const FunctionDescription& description, PyObject* args, PyObject* kwargs)
         : description_(description) {
-        rest_ = extract_arguments_tuple_dict(description, args, kwargs, slots_.data());
+        rest_tuple_ = extract_arguments_tuple_dict(description, args, kwargs, slots_.data());
+        if (rest_tuple_) {
+            const Py_ssize_t count = PyTuple_Size(rest_tuple_.get());
+            for (Py_ssize_t i = 0; i < count; ++i) {
+                rest_items_.push_back(PyTuple_GetItem(rest_tuple_.get(), i));  // the tuple holds them
+            }
+            rest_ = rest_items_;
+        }
+    }
+
+    // The vector convention. The caller owns the argument array for the whole call (the interpreter holds
+    // its own references to keyword values it unpacked from a dictionary); the slots hold theirs all the
+    // same, so that both conventions keep one rule.
+    Arguments(const FunctionDescription& description, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames)
+        : description_(description) {
+        rest_ = extract_arguments_fastcall(description, args, nargs, kwnames, slots_.data());
     }
 
     // Returns the bound object of parameter `index`, or null when the optional parameter was left out.
     PyObject* operator[](std::size_t index) const noexcept { return slots_[index].get(); }
-    // Returns the surplus positional arguments of a variadic callable.
-    PyObject* rest() const noexcept { return rest_.get(); }
+    // Returns the surplus positional arguments of a variadic callable, in order.
+    std::span<PyObject* const> rest() const noexcept { return rest_; }
 
     // Converts parameter `index` with `converter`, naming the parameter in a TypeError.
     template <class Converter>
@@ -51,7 +75,9 @@ public:
 private:
     const FunctionDescription& description_;
     std::array<Ref, (N == 0 ? 1 : N)> slots_{};
-    Ref rest_;
+    std::span<PyObject* const> rest_;
+    Ref rest_tuple_;                    // tuple-and-dictionary calls only
+    std::vector<PyObject*> rest_items_;  // its items, borrowed from it
 };
 
 }  // namespace velnor::boundary

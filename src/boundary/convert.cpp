@@ -63,14 +63,19 @@ PyObject* to_str(PyObject* object) {
     return object;
 }
 
-bool known_ascii(PyObject* text, Py_ssize_t length) {
-    if (length < ascii_asked_from) {
-        return false;
+bool asks_ascii(PyObject* text) {
+    // str.isascii itself, looked up once and kept for the process: a subclass overriding isascii() cannot
+    // change the answer, and the lookup is not paid again.
+    static PyObject* const method = PyObject_GetAttrString(reinterpret_cast<PyObject*>(&PyUnicode_Type), "isascii");
+    if (method == nullptr) {
+        throw_python_error();
     }
-    // Looked up on str itself, so that a subclass overriding isascii() cannot change the answer.
-    Ref method = checked(PyObject_GetAttrString(reinterpret_cast<PyObject*>(&PyUnicode_Type), "isascii"));
-    Ref answer = checked(PyObject_CallFunctionObjArgs(method.get(), text, nullptr));
+    Ref answer = checked(PyObject_CallFunctionObjArgs(method, text, nullptr));
     return answer.get() == Py_True;
+}
+
+bool known_ascii(PyObject* text, Py_ssize_t length) {
+    return length >= ascii_asked_from && asks_ascii(text);
 }
 
 Ref CodePointReader::latin1_block(std::size_t start, std::size_t size, Ref& piece) {
@@ -124,6 +129,74 @@ bool CodePointReader::read_latin1(std::size_t start, std::span<unsigned char> ou
     }
     std::memcpy(out.data(), PyBytes_AsString(latin1.get()), out.size());
     return true;
+}
+
+ShortCodePoints::ShortCodePoints(PyObject* str, Py_ssize_t length) : size_(static_cast<std::size_t>(length)) {
+    if (length > 0 && PyUnicode_AsUCS4(str, code_points_, length, 0) == nullptr) {
+        throw_python_error();
+    }
+}
+
+bool ShortCodePoints::ascii() const noexcept {
+    // Eight lanes without an early exit, which compilers turn into vector instructions.
+    std::uint32_t lanes[8] = {};
+    std::size_t i = 0;
+    for (; i + 8 <= size_; i += 8) {
+        for (std::size_t lane = 0; lane < 8; ++lane) {
+            lanes[lane] |= code_points_[i + lane];
+        }
+    }
+    std::uint32_t all = 0;
+    for (; i < size_; ++i) {
+        all |= code_points_[i];
+    }
+    for (const std::uint32_t lane : lanes) {
+        all |= lane;
+    }
+    return all < 0x80;
+}
+
+ShortUtf8::ShortUtf8(PyObject* str, Py_ssize_t length) {
+    const ShortCodePoints read(str, length);
+    const std::span<const std::uint32_t> code_points = read.get();
+    if (read.ascii()) {
+        for (std::size_t i = 0; i < code_points.size(); ++i) {
+            bytes_[i] = static_cast<char>(code_points[i]);
+        }
+        size_ = code_points.size();
+        return;
+    }
+    ascii_ = false;
+    char* out = bytes_;
+    for (const std::uint32_t c : code_points) {
+        if (c < 0x80) {
+            *out++ = static_cast<char>(c);
+        } else if (c < 0x800) {
+            *out++ = static_cast<char>(0xC0 | c >> 6);
+            *out++ = static_cast<char>(0x80 | (c & 0x3F));
+        } else if (c < 0x10000) {
+            if (c >= 0xD800 && c <= 0xDFFF) {
+                raise_encode_error(str);
+            }
+            *out++ = static_cast<char>(0xE0 | c >> 12);
+            *out++ = static_cast<char>(0x80 | (c >> 6 & 0x3F));
+            *out++ = static_cast<char>(0x80 | (c & 0x3F));
+        } else {
+            *out++ = static_cast<char>(0xF0 | c >> 18);
+            *out++ = static_cast<char>(0x80 | (c >> 12 & 0x3F));
+            *out++ = static_cast<char>(0x80 | (c >> 6 & 0x3F));
+            *out++ = static_cast<char>(0x80 | (c & 0x3F));
+        }
+    }
+    size_ = static_cast<std::size_t>(out - bytes_);
+}
+
+void raise_encode_error(PyObject* str) {
+    Ref encoded = Ref::steal(PyUnicode_AsUTF8String(str));
+    if (!encoded) {
+        throw_python_error();
+    }
+    throw InternalFault("a surrogate was encoded to UTF-8");
 }
 
 Utf8Text to_text(PyObject* object) {

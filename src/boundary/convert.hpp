@@ -41,6 +41,42 @@ Utf8Text utf8_text(PyObject* str, bool ascii);
 // A str (or subclass), checked only: the object itself, borrowed.
 PyObject* to_str(PyObject* object);
 
+// Texts up to this many code points are read through a buffer on the stack: copying their code points
+// costs less than any call that would tell whether they are ASCII, and no object is made.
+inline constexpr Py_ssize_t short_text_limit = 256;
+
+// The code points of a str of at most `short_text_limit` of them, in a buffer of its own.
+class ShortCodePoints {
+public:
+    // `length` is the str's length, at most `short_text_limit`.
+    ShortCodePoints(PyObject* str, Py_ssize_t length);
+    std::span<const std::uint32_t> get() const noexcept { return {code_points_, size_}; }
+    // True when every code point is below 0x80.
+    bool ascii() const noexcept;
+
+private:
+    std::uint32_t code_points_[short_text_limit];
+    std::size_t size_;
+};
+
+// A str of at most `short_text_limit` code points as UTF-8, in a buffer of its own: nothing is allocated
+// and nothing is left inside the str. A surrogate raises the interpreter's own UnicodeEncodeError.
+class ShortUtf8 {
+public:
+    ShortUtf8(PyObject* str, Py_ssize_t length);
+    std::string_view bytes() const noexcept { return {bytes_, size_}; }
+    bool ascii() const noexcept { return ascii_; }  // every byte is a whole character
+
+private:
+    char bytes_[4 * short_text_limit];
+    std::size_t size_ = 0;
+    bool ascii_ = true;
+};
+
+// Raises the interpreter's UnicodeEncodeError for a str known to hold a surrogate, from its strict
+// UTF-8 encoder, which is the one that describes the failure.
+[[noreturn]] void raise_encode_error(PyObject* str);
+
 // Texts of at least this many code points ask str.isascii() (constant time, but a method call); shorter
 // ones cost less to copy than to ask.
 inline constexpr Py_ssize_t ascii_asked_from = 1024;
@@ -48,6 +84,8 @@ inline constexpr Py_ssize_t ascii_asked_from = 1024;
 // Returns true when a str of `length` code points is known to be ASCII: only ever for texts of
 // `ascii_asked_from` code points or more.
 bool known_ascii(PyObject* text, Py_ssize_t length);
+// Asks str.isascii() (constant time): true when every code point of the str is below 0x80.
+bool asks_ascii(PyObject* text);
 
 // Copies the code points of one str, block after block: read(start, out) fills `out` with the code
 // points from index `start` on, out.size() of them. A block wholly in U+0000..U+00FF (Latin-1, which the

@@ -7,6 +7,7 @@
 namespace velnor::boundary {
 
 using VarargsBody = Ref (*)(PyObject* self, PyObject* args, PyObject* kwargs);
+using FastcallBody = Ref (*)(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
 using UnaryBody = Ref (*)(PyObject* self);
 using BinaryBody = Ref (*)(PyObject* left, PyObject* right);
 using CompareBody = Ref (*)(PyObject* left, PyObject* right, int op);
@@ -17,6 +18,13 @@ using NewBody = Ref (*)(PyTypeObject* type, PyObject* args, PyObject* kwargs);
 template <VarargsBody Body>
 PyObject* varargs_entry(PyObject* self, PyObject* args, PyObject* kwargs) noexcept {
     return guarded([&] { return Body(self, args, kwargs); });
+}
+
+// Module functions and methods with METH_FASTCALL | METH_KEYWORDS: the arguments arrive as an array, so
+// the interpreter builds no tuple and no dictionary for the call.
+template <FastcallBody Body>
+PyObject* fastcall_entry(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
+    return guarded([&] { return Body(self, args, nargs, kwnames); });
 }
 
 // Methods with METH_NOARGS (the interpreter refuses arguments itself).
@@ -64,6 +72,13 @@ template <VarargsBody Body>
 inline PyMethodDef varargs_method(const char* name, const char* doc) {
     return {name, reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(varargs_entry<Body>)),
             METH_VARARGS | METH_KEYWORDS, doc};
+}
+
+// A method-table row for an entry of the vector convention, cast as `varargs_method` does.
+template <FastcallBody Body>
+inline PyMethodDef fastcall_method(const char* name, const char* doc) {
+    return {name, reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(fastcall_entry<Body>)),
+            METH_FASTCALL | METH_KEYWORDS, doc};
 }
 
 // A method-table row for a method without arguments.

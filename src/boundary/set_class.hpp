@@ -39,12 +39,11 @@ using Value = typename Class::Value;
 template <class Class>
 class Others {
 public:
-    explicit Others(PyObject* tuple) {
-        const Py_ssize_t count = PyTuple_Size(tuple);
-        holds_.reserve(static_cast<std::size_t>(count));
-        values_.reserve(static_cast<std::size_t>(count));
-        for (Py_ssize_t i = 0; i < count; ++i) {
-            holds_.push_back(read_shared<Class>(PyTuple_GetItem(tuple, i)));
+    explicit Others(std::span<PyObject* const> items) {
+        holds_.reserve(items.size());
+        values_.reserve(items.size());
+        for (PyObject* item : items) {
+            holds_.push_back(read_shared<Class>(item));
             values_.push_back(&*holds_.back());
         }
     }
@@ -92,9 +91,9 @@ Value<Class> difference_of(const Value<Class>& self, const Others<Class>& others
 // A variadic method that returns a new object: shared hold, bind, read others, compute.
 template <class Class, const FunctionDescription& Description,
           Value<Class> (*Compute)(const Value<Class>&, const Others<Class>&)>
-Ref returning(PyObject* self, PyObject* args, PyObject* kwargs) {
+Ref returning(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     const Shared<Class> receiver(self);
-    const Arguments<0> arguments(Description, args, kwargs);
+    const Arguments<0> arguments(Description, args, nargs, kwnames);
     const Others<Class> others(arguments.rest());
     return new_instance<Class>(Compute(*receiver, others));
 }
@@ -103,9 +102,9 @@ Ref returning(PyObject* self, PyObject* args, PyObject* kwargs) {
 // failure anywhere leaves the receiver as it was.
 template <class Class, const FunctionDescription& Description,
           Value<Class> (*Compute)(const Value<Class>&, const Others<Class>&)>
-Ref updating(PyObject* self, PyObject* args, PyObject* kwargs) {
+Ref updating(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     const Exclusive<Class> receiver(self);
-    const Arguments<0> arguments(Description, args, kwargs);
+    const Arguments<0> arguments(Description, args, nargs, kwnames);
     const Others<Class> others(arguments.rest());
     *receiver = Compute(*receiver, others);
     return none();
@@ -127,9 +126,9 @@ bool disjoint(const Value<Class>& a, const Value<Class>& b) {
 // isdisjoint / issubset / issuperset: `other` is a class-typed parameter read in place.
 template <class Class, const FunctionDescription& Description,
           bool (*Test)(const Value<Class>&, const Value<Class>&)>
-Ref test(PyObject* self, PyObject* args, PyObject* kwargs) {
+Ref test(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     const Shared<Class> receiver(self);
-    const Arguments<1> arguments(Description, args, kwargs);
+    const Arguments<1> arguments(Description, args, nargs, kwnames);
     const Shared<Class> other = arguments.convert(0, read_shared<Class>);
     return to_python(Test(*receiver, *other));
 }
@@ -220,17 +219,17 @@ struct TestDocs {
 template <class Class, class D>
 std::array<PyMethodDef, 9> methods(TestDocs docs) {
     return {{
-        varargs_method<returning<Class, D::union_, union_of<Class>>>("union", nullptr),
-        varargs_method<updating<Class, D::union_update, union_of<Class>>>("union_update", nullptr),
-        varargs_method<returning<Class, D::intersection, intersection_of<Class>>>("intersection", nullptr),
-        varargs_method<updating<Class, D::intersection_update, intersection_of<Class>>>("intersection_update",
+        fastcall_method<returning<Class, D::union_, union_of<Class>>>("union", nullptr),
+        fastcall_method<updating<Class, D::union_update, union_of<Class>>>("union_update", nullptr),
+        fastcall_method<returning<Class, D::intersection, intersection_of<Class>>>("intersection", nullptr),
+        fastcall_method<updating<Class, D::intersection_update, intersection_of<Class>>>("intersection_update",
                                                                                          nullptr),
-        varargs_method<returning<Class, D::difference, difference_of<Class>>>("difference", nullptr),
-        varargs_method<updating<Class, D::difference_update, difference_of<Class>>>("difference_update",
+        fastcall_method<returning<Class, D::difference, difference_of<Class>>>("difference", nullptr),
+        fastcall_method<updating<Class, D::difference_update, difference_of<Class>>>("difference_update",
                                                                                      nullptr),
-        varargs_method<test<Class, D::isdisjoint, disjoint<Class>>>("isdisjoint", docs.isdisjoint),
-        varargs_method<test<Class, D::issubset, subset<Class>>>("issubset", docs.issubset),
-        varargs_method<test<Class, D::issuperset, superset<Class>>>("issuperset", docs.issuperset),
+        fastcall_method<test<Class, D::isdisjoint, disjoint<Class>>>("isdisjoint", docs.isdisjoint),
+        fastcall_method<test<Class, D::issubset, subset<Class>>>("issubset", docs.issubset),
+        fastcall_method<test<Class, D::issuperset, superset<Class>>>("issuperset", docs.issuperset),
     }};
 }
 

@@ -10,6 +10,7 @@
 #include "text/matches.hpp"
 
 #include <algorithm>
+#include <climits>
 #include <cstdint>
 #include <optional>
 #include <vector>
@@ -22,15 +23,27 @@ using namespace boundary;
 
 enum class Direction { forward, backward };
 
-Ref to_int_list(const text::Positions& values) {
-    return to_list(values, [](std::size_t value) { return to_python(static_cast<std::uint64_t>(value)); });
+// A new int for an offset into a str. Through `long` where it fits: that conversion has the interpreter's
+// shortest path to a new int (the one range() takes), which the wider ones lack on some versions.
+PyObject* new_offset(std::size_t offset) {
+    PyObject* item = offset <= static_cast<unsigned long>(LONG_MAX) ? PyLong_FromLong(static_cast<long>(offset))
+                                                                    : PyLong_FromSize_t(offset);
+    if (item == nullptr) {
+        throw_python_error();
+    }
+    return item;
 }
 
-// Raises the interpreter's own UnicodeEncodeError for a str known to hold a surrogate: its strict UTF-8
-// encoder is the one that describes the failure.
-[[noreturn]] void raise_encode_error(PyObject* string) {
-    to_text(string);
-    throw InternalFault("a surrogate was encoded to UTF-8");
+// The list is made at its final length and filled block by block.
+Ref to_int_list(const text::Positions& values) {
+    Ref list = checked(PyList_New(static_cast<Py_ssize_t>(values.size())));
+    Py_ssize_t index = 0;
+    values.for_each_run([&](const std::size_t* first, const std::size_t* last) {
+        for (; first != last; ++first) {
+            PyList_SetItem(list.get(), index++, new_offset(*first));
+        }
+    });
+    return list;
 }
 
 // Returns the pattern's code points, or nothing when `substring` is not a str or holds a surrogate: its
@@ -96,13 +109,69 @@ Ref match_code_points(const Arguments<2>& arguments, PyObject* string, std::size
     }
 }
 
+// Byte offsets of a one-byte pattern: counted first, then written into the list as ints as they are
+// found, from the front (forward) or from the back (backward, the same matches in the other order).
+template <Direction Way>
+Ref byte_offsets(std::string_view text, char byte) {
+    const std::size_t count = text::count_byte(text, byte);
+    Ref list = checked(PyList_New(static_cast<Py_ssize_t>(count)));
+    std::size_t found = 0;
+    text::for_each_byte(text, byte, [&](std::size_t offset) {
+        if (found == count) {
+            throw InternalFault("more bytes found than counted");
+        }
+        PyObject* item = new_offset(offset);
+        const std::size_t index = Way == Direction::forward ? found : count - 1 - found;
+        PyList_SetItem(list.get(), static_cast<Py_ssize_t>(index), item);
+        ++found;
+    });
+    if (found != count) {
+        throw InternalFault("fewer bytes found than counted");
+    }
+    return list;
+}
+
+// Searches UTF-8 text; in ASCII text every unit is one byte, so the offsets need no counting.
+template <Direction Way, text::Unit Unit>
+Ref search(std::string_view text, bool ascii, std::string_view pattern) {
+    const text::Unit unit = ascii ? text::Unit::byte : Unit;
+    if (unit == text::Unit::byte && pattern.size() == 1) {
+        return byte_offsets<Way>(text, pattern[0]);
+    }
+    if constexpr (Way == Direction::forward) {
+        return to_int_list(text::match_positions(text, pattern, unit));
+    } else {
+        return to_int_list(text::rmatch_positions(text, pattern, unit));
+    }
+}
+
+// Converts `substring` (after `string`) and searches for it in the UTF-8 text.
+template <Direction Way, text::Unit Unit>
+Ref search_for_pattern(const Arguments<2>& arguments, std::string_view text, bool ascii) {
+    PyObject* substring = arguments.convert(1, to_str);
+    const Py_ssize_t length = PyUnicode_GetLength(substring);
+    if (length < 0) {
+        throw_python_error();
+    }
+    if (length <= short_text_limit) {
+        const ShortUtf8 pattern(substring, length);
+        return search<Way, Unit>(text, ascii, pattern.bytes());
+    }
+    const Utf8Text pattern = arguments.convert(1, to_text);
+    return search<Way, Unit>(text, ascii, pattern.bytes);
+}
+
 template <const FunctionDescription& Description, Direction Way, text::Unit Unit>
-Ref match(PyObject*, PyObject* args, PyObject* kwargs) {
-    const Arguments<2> arguments(Description, args, kwargs);
+Ref match(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    const Arguments<2> arguments(Description, args, nargs, kwnames);
     PyObject* string = arguments.convert(0, to_str);
     const Py_ssize_t length = PyUnicode_GetLength(string);
     if (length < 0) {
         throw_python_error();
+    }
+    if (length <= short_text_limit) {
+        const ShortUtf8 text(string, length);
+        return search_for_pattern<Way, Unit>(arguments, text.bytes(), text.ascii());
     }
     const bool ascii = known_ascii(string, length);
     // Texts too short to be asked whether they are ASCII are encoded: that tells, and costs little.
@@ -110,14 +179,7 @@ Ref match(PyObject*, PyObject* args, PyObject* kwargs) {
         return match_code_points<Way, Unit>(arguments, string, static_cast<std::size_t>(length));
     }
     const Utf8Text text = utf8_text(string, ascii);
-    const Utf8Text substring = arguments.convert(1, to_text);
-    // In ASCII text every unit is one byte, so the offsets need no counting.
-    const text::Unit unit = text.ascii ? text::Unit::byte : Unit;
-    if constexpr (Way == Direction::forward) {
-        return to_int_list(text::match_positions(text.bytes, substring.bytes, unit));
-    } else {
-        return to_int_list(text::rmatch_positions(text.bytes, substring.bytes, unit));
-    }
+    return search_for_pattern<Way, Unit>(arguments, text.bytes, text.ascii);
 }
 
 // UTF-16 needs one unit per code point and a second one above U+FFFF, so the length is the str's own
@@ -126,6 +188,17 @@ std::size_t utf16_length(PyObject* string) {
     const Py_ssize_t length = PyUnicode_GetLength(string);
     if (length < 0) {
         throw_python_error();
+    }
+    if (length <= short_text_limit) {
+        if (asks_ascii(string)) {
+            return static_cast<std::size_t>(length);
+        }
+        const ShortCodePoints code_points(string, length);
+        const text::Utf32Census census = text::census(code_points.get());
+        if (census.surrogates != 0) {
+            raise_encode_error(string);
+        }
+        return static_cast<std::size_t>(length) + census.astral;
     }
     if (known_ascii(string, length)) {
         return static_cast<std::size_t>(length);
@@ -142,8 +215,8 @@ std::size_t utf16_length(PyObject* string) {
     return static_cast<std::size_t>(length) + total.astral;
 }
 
-Ref utf16len(PyObject*, PyObject* args, PyObject* kwargs) {
-    const Arguments<1> arguments(descriptions::utf16len, args, kwargs);
+Ref utf16len(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    const Arguments<1> arguments(descriptions::utf16len, args, nargs, kwnames);
     PyObject* string = arguments.convert(0, to_str);
     return to_python(static_cast<std::uint64_t>(utf16_length(string)));
 }
@@ -152,19 +225,19 @@ using text::Unit;
 namespace d = descriptions;
 
 PyMethodDef functions[] = {
-    varargs_method<match<d::match_indices, Direction::forward, Unit::code_point>>(
+    fastcall_method<match<d::match_indices, Direction::forward, Unit::code_point>>(
         "match_indices", "Returns a list of the UTF-8 indices of disjoint matches, from start to end."),
-    varargs_method<match<d::match_utf16_indices, Direction::forward, Unit::utf16>>(
+    fastcall_method<match<d::match_utf16_indices, Direction::forward, Unit::utf16>>(
         "match_utf16_indices", "Returns a list of the UTF-16 indices of disjoint matches, from start to end."),
-    varargs_method<match<d::match_byte_indices, Direction::forward, Unit::byte>>(
+    fastcall_method<match<d::match_byte_indices, Direction::forward, Unit::byte>>(
         "match_byte_indices", "Returns a list of the byte indices of disjoint matches, from start to end."),
-    varargs_method<match<d::rmatch_indices, Direction::backward, Unit::code_point>>(
+    fastcall_method<match<d::rmatch_indices, Direction::backward, Unit::code_point>>(
         "rmatch_indices", "Returns a list of the UTF-8 indices of disjoint matches, from end to start."),
-    varargs_method<match<d::rmatch_utf16_indices, Direction::backward, Unit::utf16>>(
+    fastcall_method<match<d::rmatch_utf16_indices, Direction::backward, Unit::utf16>>(
         "rmatch_utf16_indices", "Returns a list of the UTF-16 indices of disjoint matches, from end to start."),
-    varargs_method<match<d::rmatch_byte_indices, Direction::backward, Unit::byte>>(
+    fastcall_method<match<d::rmatch_byte_indices, Direction::backward, Unit::byte>>(
         "rmatch_byte_indices", "Returns a list of the byte indices of disjoint matches, from end to start."),
-    varargs_method<utf16len>("utf16len", "A function that returns the UTF-16 length of a string."),
+    fastcall_method<utf16len>("utf16len", "A function that returns the UTF-16 length of a string."),
 };
 
 }  // namespace

@@ -3,6 +3,8 @@
 #include "core/interrupt.hpp"
 #include "text/searcher.hpp"
 
+#include <cstring>
+
 namespace velnor::text {
 
 namespace {
@@ -14,6 +16,48 @@ std::span<const unsigned char> bytes_of(std::string_view text) noexcept {
 // Continuation bytes (0b10xxxxxx) are the only bytes that do not start a character.
 inline bool starts_character(char byte) noexcept {
     return (static_cast<unsigned char>(byte) & 0b1100'0000) != 0b1000'0000;
+}
+
+// In a text this short a short pattern is found by its first byte and a comparison: preparing a
+// searcher would cost more than the whole search, and the work stays within a small multiple of the
+// text's length.
+inline constexpr std::size_t short_search_text = 1024;
+inline constexpr std::size_t short_search_pattern = 8;
+
+bool is_short_search(std::string_view text, std::string_view pattern) noexcept {
+    return text.size() <= short_search_text && pattern.size() <= short_search_pattern;
+}
+
+// The leftmost occurrence of a non-empty `pattern` starting at or after `from`, or npos.
+std::size_t short_find(std::string_view text, std::string_view pattern, std::size_t from) noexcept {
+    const std::size_t m = pattern.size();
+    if (m > text.size()) {
+        return npos;
+    }
+    const std::size_t last = text.size() - m;  // the last window start
+    while (from <= last) {
+        const void* hit = std::memchr(text.data() + from, pattern[0], last - from + 1);
+        if (hit == nullptr) {
+            return npos;
+        }
+        const auto start = static_cast<std::size_t>(static_cast<const char*>(hit) - text.data());
+        if (std::memcmp(text.data() + start + 1, pattern.data() + 1, m - 1) == 0) {
+            return start;
+        }
+        from = start + 1;
+    }
+    return npos;
+}
+
+// The rightmost occurrence of a non-empty `pattern` ending at or before `bound`, or npos.
+std::size_t short_rfind(std::string_view text, std::string_view pattern, std::size_t bound) noexcept {
+    const std::size_t m = pattern.size();
+    for (std::size_t end = bound; end >= m; --end) {
+        if (text[end - 1] == pattern[m - 1] && std::memcmp(text.data() + end - m, pattern.data(), m - 1) == 0) {
+            return end - m;
+        }
+    }
+    return npos;
 }
 
 // Calls `emit(start)` for each disjoint occurrence, left to right.
@@ -28,6 +72,17 @@ void for_each_match(std::string_view text, std::string_view pattern, Emit&& emit
             poll.tick();
         }
         emit(text.size());
+        return;
+    }
+    if (pattern.size() == 1) {
+        // One byte: memchr straight, without a searcher's bookkeeping between dense matches.
+        for_each_byte(text, pattern[0], emit);
+        return;
+    }
+    if (is_short_search(text, pattern)) {
+        for (std::size_t p = short_find(text, pattern, 0); p != npos; p = short_find(text, pattern, p + pattern.size())) {
+            emit(p);
+        }
         return;
     }
     ForwardSearcher<unsigned char> searcher(bytes_of(pattern));
@@ -51,6 +106,12 @@ void for_each_rmatch(std::string_view text, std::string_view pattern, Emit&& emi
         }
         return;
     }
+    if (is_short_search(text, pattern)) {
+        for (std::size_t p = short_rfind(text, pattern, text.size()); p != npos; p = short_rfind(text, pattern, p)) {
+            emit(p);
+        }
+        return;
+    }
     BackwardSearcher<unsigned char> searcher(bytes_of(pattern));
     const auto bytes = bytes_of(text);
     for (std::size_t p = searcher.rfind(bytes, bytes.size()); p != npos; p = searcher.rfind(bytes, p)) {
@@ -59,6 +120,22 @@ void for_each_rmatch(std::string_view text, std::string_view pattern, Emit&& emi
 }
 
 }  // namespace
+
+std::size_t count_byte(std::string_view text, char byte) noexcept {
+    // Counted in stretches short enough for a byte-wide tally, which the compiler vectorises.
+    std::size_t total = 0;
+    std::size_t at = 0;
+    while (at < text.size()) {
+        const std::size_t stretch = text.size() - at < 255 ? text.size() - at : 255;
+        unsigned char tally = 0;
+        for (std::size_t i = 0; i < stretch; ++i) {
+            tally = static_cast<unsigned char>(tally + (text[at + i] == byte ? 1 : 0));
+        }
+        total += tally;
+        at += stretch;
+    }
+    return total;
+}
 
 Positions match_positions(std::string_view text, std::string_view pattern, Unit unit) {
     Positions positions;

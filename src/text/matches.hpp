@@ -1,17 +1,14 @@
 // Disjoint match positions of a pattern in a text, both UTF-8, reported in one index unit.
 #pragma once
 
+#include "text/positions.hpp"
 #include "text/units.hpp"
 
 #include <cstddef>
-#include <deque>
+#include <cstring>
 #include <string_view>
 
 namespace velnor::text {
-
-// Match positions in their final order. A deque grows by fixed blocks and never copies what it holds,
-// which matters with millions of matches.
-using Positions = std::deque<std::size_t>;
 
 // Returns the starts of the disjoint occurrences found left to right (the leftmost wins where two
 // overlap), ascending, in `unit`. An empty pattern occurs at every character boundary, the end included.
@@ -20,5 +17,26 @@ Positions match_positions(std::string_view text, std::string_view pattern, Unit 
 // Returns the starts of the disjoint occurrences found right to left (the rightmost wins where two
 // overlap), descending, in `unit`.
 Positions rmatch_positions(std::string_view text, std::string_view pattern, Unit unit);
+
+// The occurrences of one byte never overlap, so left to right and right to left find the same ones: the
+// caller can count them first, make its result at its final size and fill it in one pass, in either order,
+// with no list of positions in between.
+
+// Returns the number of times `byte` occurs in `text`.
+std::size_t count_byte(std::string_view text, char byte) noexcept;
+
+// Calls `emit(offset)` for each occurrence of `byte`, left to right.
+template <class Emit>
+void for_each_byte(std::string_view text, char byte, Emit&& emit) {
+    const char* const begin = text.data();
+    const char* const end = begin + text.size();
+    for (const char* at = begin; at < end; ++at) {
+        at = static_cast<const char*>(std::memchr(at, byte, static_cast<std::size_t>(end - at)));
+        if (at == nullptr) {
+            return;
+        }
+        emit(static_cast<std::size_t>(at - begin));
+    }
+}
 
 }  // namespace velnor::text
