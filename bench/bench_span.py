@@ -229,7 +229,7 @@ def bench_membership_at_scale(table, settings, n, rng):
     """`x in a` at n segments against a set of the same integers: hits, misses in gaps and past the end."""
     pairs = striped(n, 0, rng)
     a, sa = Span(pairs), as_set(pairs)
-    chosen = [rng.randrange(n) for _ in range(300)]
+    chosen = [rng.randrange(n) for _ in range(10**4)]  # too many to stay in cache, as random probes
     probes = [v for i in chosen for v in (pairs[i][0], pairs[i][1] + 2, 10**12 + i)]
     assert [x in a for x in probes] == [x in sa for x in probes]
     namespace = {"a": a, "sa": sa, "probes": probes}
