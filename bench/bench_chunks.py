@@ -1,4 +1,5 @@
-"""Chunked iteration of range(N) against itertools.batched, more_itertools.chunked and an islice loop.
+"""Chunked iteration of range(N) against itertools.batched, more_itertools.chunked and an islice loop; and of a
+list, a range and a generator of 10**6 items against itertools.batched and cytoolz.partition_all.
 
 Run: `python bench/bench_chunks.py [--repeat R] [--n N]`. Every contender runs in the same process, rounds
 interleaved so that load from elsewhere hits them alike; the table shows medians, nanoseconds per item and
@@ -12,6 +13,11 @@ import sys
 import time
 
 import more_itertools
+
+try:
+    import cytoolz
+except ImportError:  # an optional peer
+    cytoolz = None
 
 from velnor_lib import iter_chunk
 
@@ -35,6 +41,45 @@ def contenders():
     if hasattr(itertools, "batched"):
         found["itertools.batched"] = lambda n, k: list(itertools.batched(range(n), k))
     return found
+
+
+# The sources of the second table, each made afresh for every timed call (a generator runs out).
+SOURCES = {
+    "list": lambda items: items,
+    "range": lambda items: range(len(items)),
+    "generator": lambda items: (item for item in items),
+}
+
+
+def source_contenders():
+    """Chunkers taking (source, k): ours and the peers that build tuples (batched) or tuples too (cytoolz)."""
+    found = {"iter_chunk": lambda source, k: list(iter_chunk(source, k))}
+    if hasattr(itertools, "batched"):
+        found["itertools.batched"] = lambda source, k: list(itertools.batched(source, k))
+    if cytoolz is not None:
+        found["cytoolz.partition_all"] = lambda source, k: list(cytoolz.partition_all(k, source))
+    return found
+
+
+def source_rows(repeat, n=10**6):
+    """Rows for chunking each kind of source of n items at each k, interleaved contender by contender."""
+    items = list(range(n))
+    runs = source_contenders()
+    rows = []
+    for name, make in SOURCES.items():
+        for k in SIZES:
+            times = {contender: [] for contender in runs}
+            for _ in range(repeat):
+                for contender, function in runs.items():
+                    source = make(items)
+                    start = time.process_time()
+                    function(source, k)
+                    times[contender].append(time.process_time() - start)
+            ours = statistics.median(times["iter_chunk"])
+            rows.extend({"group": "chunks", "operation": f"k = {k}, {name}", "size": n, "ours_s": ours,
+                         "peer": contender, "peer_s": statistics.median(values), "note": ""}
+                        for contender, values in times.items() if contender != "iter_chunk")
+    return rows
 
 
 def seconds(function, n, k, loops=1):
@@ -62,7 +107,7 @@ def run(quick):
             rows.extend({"group": "chunks", "operation": f"k = {k}", "size": n, "ours_s": ours, "peer": name,
                          "peer_s": statistics.median(values), "note": ""}
                         for name, values in times.items() if name != "iter_chunk")
-    return rows
+    return rows + source_rows(repeat)
 
 
 def main():
@@ -90,6 +135,10 @@ def main():
         print(f"  {'contender':24} {'median ms':>10} {'ns/item':>8} {'iter_chunk / it':>16}")
         for name, median in medians.items():
             print(f"  {name:24} {median * 1e3:10.1f} {median * 1e9 / n:8.1f} {ours / median:16.2f}")
+
+    print("\npeer time / iter_chunk time, by source (above 1: iter_chunk is faster)")
+    for row in source_rows(options.repeat, n):
+        print(f"  {row['operation']:20} {row['peer']:24} {row['peer_s'] / row['ours_s']:6.2f}")
 
 
 if __name__ == "__main__":

@@ -225,6 +225,18 @@ def bench_operations(table, settings, sizes, rng):
                 namespace, {"zip floor": within(1.3)})
 
 
+def bench_membership_at_scale(table, settings, n, rng):
+    """`x in a` at n segments against a set of the same integers: hits, misses in gaps and past the end."""
+    pairs = striped(n, 0, rng)
+    a, sa = Span(pairs), as_set(pairs)
+    chosen = [rng.randrange(n) for _ in range(10**4)]  # too many to stay in cache, as random probes
+    probes = [v for i in chosen for v in (pairs[i][0], pairs[i][1] + 2, 10**12 + i)]
+    assert [x in a for x in probes] == [x in sa for x in probes]
+    namespace = {"a": a, "sa": sa, "probes": probes}
+    compare(table, settings, "x in a", n, "for x in probes: x in a", {"set": "for x in probes: x in sa"},
+            namespace, {"set": within(1.0)}, per=len(probes))
+
+
 def run(quick):
     """Every figure as a row {group, operation, size, ours_s, peer, peer_s, note}, over sizes that make a
     curve: bench/report.py collects these."""
@@ -237,6 +249,7 @@ def run(quick):
     table = Table()
     bench_construction(table, settings, construction_sizes, rng)
     bench_operations(table, settings, operation_sizes, rng)
+    bench_membership_at_scale(table, settings, 10**6, rng)
     return table.records
 
 
@@ -256,6 +269,7 @@ def main():
     table = Table()
     bench_construction(table, settings, construction_sizes, rng)
     bench_operations(table, settings, operation_sizes, rng)
+    bench_membership_at_scale(table, settings, 10**6, rng)
     table.print()
     return 0
 

@@ -6,6 +6,7 @@
 // scanning the raw segments, and it is asked only at probe points: every bound of every list involved and
 // its two neighbours. Membership can change only between an end and the next integer, so agreeing on the
 // probes means agreeing everywhere.
+#include "core/segment_index.hpp"
 #include "span/algebra.hpp"
 #include "span/format.hpp"
 #include "span/segment.hpp"
@@ -99,6 +100,49 @@ Segments normalised(const Segments& raw) {
     return list;
 }
 
+// A list long enough to be searched through the index, its gaps and lengths taken from the input (one
+// byte each, wide steps now and then), starting at the bottom of the range or near zero and running to the
+// top of the range when the input says so. Every answer through the index must be the plain search's.
+void check_index(Reader& reader) {
+    using Index = velnor::core::SegmentIndex<std::int64_t>;
+    const std::size_t count = Index::indexed_from + std::size_t{reader.byte()} * 8 + reader.byte() % 8;
+    Segments list;
+    list.reserve(count);
+    std::int64_t cursor = (reader.byte() & 1) != 0 ? min_value : -1000;
+    const bool to_the_top = (reader.byte() & 1) != 0;
+    for (std::size_t i = 0; i < count; ++i) {
+        const std::uint8_t gap = reader.byte();
+        const std::uint8_t length = reader.byte();
+        const std::int64_t start = cursor + (i == 0 ? 0 : 2 + (gap & 0x7f) * ((gap & 0x80) != 0 ? 1000003 : 1));
+        const std::int64_t end = start + (length & 0x3f) * ((length & 0x40) != 0 ? 999 : 1);
+        list.push_back({start, end});
+        cursor = end;
+    }
+    if (to_the_top) {
+        list.back().end = max_value;
+    }
+    Index index;
+    for (const Segment& segment : list) {
+        // Neighbours that would wrap at an end of the range are left out, as the bounds themselves.
+        const std::int64_t below = segment.start != min_value ? segment.start - 1 : segment.start;
+        const std::int64_t above = segment.end != max_value ? segment.end + 1 : segment.end;
+        for (const std::int64_t x : {below, segment.start, segment.end, above}) {
+            check(index.first_reaching(list, x) == velnor::core::first_reaching(list, x),
+                  "the index disagrees with the plain search");
+            check(velnor::span::contains(list, index, x) == velnor::span::contains(list, x),
+                  "contains through the index disagrees with contains");
+        }
+    }
+    check(index.built(), "a long list was searched without its index");
+    for (const std::int64_t x : {min_value, max_value}) {
+        check(index.first_reaching(list, x) == velnor::core::first_reaching(list, x), "an extreme probe differs");
+    }
+    index.reset();
+    list.resize(list.size() / 2);
+    check(velnor::span::contains(list, index, list.back().end) && !velnor::span::contains(list, index, max_value),
+          "the index was not rebuilt after a reset");
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -157,5 +201,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     check(span::format_repr(a) == "Span([" + expected_text(a, "(", ")", ", ") + "])", "repr text");
     check(span::format_str(a) == (a.empty() ? "\u2205" : expected_text(a, "[", "]", " \u222A ")), "str text");
+    check_index(reader);
     return 0;
 }

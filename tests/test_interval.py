@@ -1,6 +1,7 @@
 """Interval: construction, validation, normalisation, set algebra, comparisons, text forms, Span.to_interval."""
 
 import math
+import random
 from decimal import Decimal
 from fractions import Fraction
 
@@ -415,6 +416,26 @@ def test_membership(a, inside, outside):
     value = iv(a)
     assert all(x in value for x in inside)
     assert not any(x in value for x in outside)
+
+
+@pytest.mark.parametrize("count", [2047, 2049, 5000])
+def test_membership_of_long_intervals_at_every_bound(count):
+    # Long intervals are searched through an index over the ends; a plain scan of the segments decides.
+    rng = random.Random(count)
+    points = sorted(rng.sample(range(10**6), 2 * count))
+    segments = [(rng.random() < 0.5, points[2 * i] / 4, points[2 * i + 1] / 4, rng.random() < 0.5)
+                for i in range(count)]
+    segments[0] = (False, -inf, segments[0][2], segments[0][3])
+    value = Interval(segments)
+
+    def oracle(x):
+        return any((a < x < b) or (x == a and lc) or (x == b and rc) for lc, a, b, rc in segments)
+
+    probes = [inf, -inf, nan, -0.0] + [p + d for _, a, b, _ in segments[:: max(1, count // 60)]
+                                        for p in (a, b) for d in (-0.25, 0, 0.125)]
+    assert [x for x in probes if (x in value) is not oracle(x)] == []
+    value |= Interval([(True, 1e7, 1e7, True)])
+    assert 1e7 in value and 1e7 + 1 not in value
 
 
 def test_membership_conversion_errors_propagate():

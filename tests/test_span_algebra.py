@@ -1,6 +1,8 @@
 """Span set algebra: methods, `_update` forms, operators, membership, and the hold rules around them."""
 
+import bisect
 import operator
+import random
 
 import pytest
 
@@ -281,6 +283,53 @@ def test_in_place_changes_the_receiver_seen_by_every_name(op, expected):
 )
 def test_membership(segments, item, expected):
     assert (item in Span(segments)) is expected
+
+
+def long_span(rng, count, extremes):
+    """`count` disjoint segments with random gaps; with `extremes`, the first starts at MIN and the last
+    ends at MAX."""
+    points = sorted(rng.sample(range(-(10**7), 10**7), 2 * count))
+    if extremes:
+        points[0], points[-1] = MIN, MAX
+    return Span([(points[2 * i], points[2 * i + 1]) for i in range(count)])
+
+
+def assert_membership_matches_a_bisection(s):
+    segments = s.segments
+    starts = [start for start, _ in segments]
+
+    def oracle(x):
+        i = bisect.bisect_right(starts, x) - 1
+        return i >= 0 and segments[i][1] >= x
+
+    probes = {MIN, MAX, 0}
+    for start, end in segments:
+        probes.update(v + d for v in (start, end) for d in (-1, 0, 1) if MIN <= v + d <= MAX)
+    wrong = [x for x in probes if (x in s) is not oracle(x)]
+    assert wrong == []
+
+
+# Long spans are searched through an index that every change must reset: each mutation path is followed
+# by probes at and around every boundary, the first one after the change rebuilding the index.
+@pytest.mark.parametrize("count", [2047, 2048, 2049, 16**2 * 8 * 2 + 1, pytest.param(16**3 * 8 + 3, marks=pytest.mark.slow)])
+@pytest.mark.parametrize("extremes", [False, True])
+def test_membership_of_long_spans_through_every_change(count, extremes):
+    rng = random.Random(count * 2 + extremes)
+    s = long_span(rng, count, extremes)
+    assert_membership_matches_a_bisection(s)
+    other = long_span(rng, count // 2, False)
+    changes = [
+        lambda: s.union_update(other),
+        lambda: s.difference_update(Span([(start, start) for start, _ in s.segments[::3]])),
+        lambda: s.intersection_update(Span([(-(10**6), 10**6), (2 * 10**6, MAX)])),
+        lambda: operator.ior(s, long_span(rng, 3000, False)),
+        lambda: operator.isub(s, Span([(0, 10**5)])),
+        lambda: operator.iand(s, Span([(MIN, 5 * 10**6)])),
+    ]
+    for change in changes:
+        change()
+        assert_membership_matches_a_bisection(s)
+    assert_membership_matches_a_bisection(s.copy())
 
 
 class Index:

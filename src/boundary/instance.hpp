@@ -13,15 +13,33 @@
 
 namespace velnor::boundary {
 
-template <class Value>
+// Data derived from an instance's value and kept beside it (Span's membership index), for a class that
+// declares `using Derived`: filled on demand under a shared hold, and reset whenever an exclusive hold is
+// taken, since every change of the value happens under one.
+struct NoDerived {
+    void reset() noexcept {}
+};
+
+template <class Class>
+struct derived_of {
+    using type = NoDerived;
+};
+template <class Class>
+    requires requires { typename Class::Derived; }
+struct derived_of<Class> {
+    using type = typename Class::Derived;
+};
+
+template <class Value, class Derived = NoDerived>
 struct Instance {
     PyObject ob_base;
     BorrowFlag borrow;
     Value value;
+    Derived derived;
 };
 
 template <class Class>
-using InstanceOf = Instance<typename Class::Value>;
+using InstanceOf = Instance<typename Class::Value, typename derived_of<Class>::type>;
 
 template <class Class>
 bool is_instance(PyObject* object) noexcept {
@@ -40,6 +58,8 @@ public:
     explicit Shared(PyObject* object) : hold_(instance<Class>(object)->borrow), object_(object) {}
     const typename Class::Value& operator*() const noexcept { return instance<Class>(object_)->value; }
     const typename Class::Value* operator->() const noexcept { return &**this; }
+    // The derived data, which readers may fill.
+    typename derived_of<Class>::type& derived() const noexcept { return instance<Class>(object_)->derived; }
 
 private:
     SharedHold hold_;
@@ -50,7 +70,9 @@ private:
 template <class Class>
 class Exclusive {
 public:
-    explicit Exclusive(PyObject* object) : hold_(instance<Class>(object)->borrow), object_(object) {}
+    explicit Exclusive(PyObject* object) : hold_(instance<Class>(object)->borrow), object_(object) {
+        instance<Class>(object)->derived.reset();
+    }
     typename Class::Value& operator*() const noexcept { return instance<Class>(object_)->value; }
     typename Class::Value* operator->() const noexcept { return &**this; }
     PyObject* object() const noexcept { return object_; }
@@ -97,6 +119,7 @@ Ref new_instance(typename Class::Value value) {
     auto* self = instance<Class>(object.get());
     self->borrow = 0;
     new (&self->value) typename Class::Value(std::move(value));
+    new (&self->derived) typename derived_of<Class>::type();
     return object;
 }
 
@@ -105,6 +128,7 @@ Ref new_instance(typename Class::Value value) {
 template <class Class>
 void dealloc(PyObject* object) noexcept {
     PyTypeObject* type = Py_TYPE(object);
+    std::destroy_at(&instance<Class>(object)->derived);
     std::destroy_at(&instance<Class>(object)->value);
     auto free_memory = reinterpret_cast<freefunc>(PyType_GetSlot(type, Py_tp_free));
     free_memory(object);

@@ -10,7 +10,7 @@
 //   Value subtract(const Value&, const Value&);                a - b
 //   bool is_subset(const Value&, const Value&);                a <= b
 //   bool is_disjoint(const Value&, const Value&);
-//   bool contains(const Value&, Point);
+//   bool contains(const Value&, Derived&, Point);          with the class's `Derived` index
 // and the text forms `std::string format_repr(const Value&)` and `std::string format_str(const Value&)`.
 #pragma once
 
@@ -191,7 +191,8 @@ Ref compare(PyObject* left, PyObject* right, int op) {
 template <class Class>
 bool contains_point(PyObject* self, PyObject* item) {
     const Shared<Class> receiver(self);
-    return contains(*receiver, Class::to_point(item));
+    const auto point = Class::to_point(item);
+    return contains(*receiver, receiver.derived(), point);
 }
 
 // The algebra under names whose address can be taken (the algebra itself is found by lookup on the value).

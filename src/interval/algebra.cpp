@@ -142,18 +142,26 @@ bool is_disjoint(const Segments& a, const Segments& b) {
     return true;
 }
 
-bool contains(const Segments& a, double x) noexcept {
-    if (std::isnan(x)) {
-        return false;
-    }
-    // The first segment that ends at or after x is the only one that can hold it: a later one starts at
-    // or after that end, and where they meet both ends are open.
-    const std::size_t low = core::first_reaching(a, x);
+namespace {
+
+// Whether x lies in the segment at `low`, the first that ends at or after x: a later one starts at or
+// after that end, and where they meet both ends are open.
+bool lies_in(const Segments& a, std::size_t low, double x) noexcept {
     if (low == a.size()) {
         return false;
     }
     const Segment& s = a[low];
     return (s.start < x && x < s.end) || (x == s.start && s.left_closed) || (x == s.end && s.right_closed);
+}
+
+}  // namespace
+
+bool contains(const Segments& a, double x) noexcept {
+    return !std::isnan(x) && lies_in(a, core::first_reaching(a, x), x);
+}
+
+bool contains(const Segments& a, core::SegmentIndex<double>& index, double x) noexcept {
+    return !std::isnan(x) && lies_in(a, index.first_reaching(a, x), x);
 }
 
 }  // namespace velnor::interval

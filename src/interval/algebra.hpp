@@ -5,6 +5,8 @@
 
 #include "interval/segment.hpp"
 
+#include "core/segment_index.hpp"
+
 #include <span>
 
 namespace velnor::interval {
@@ -23,5 +25,7 @@ bool is_subset(const Segments& a, const Segments& b);
 bool is_disjoint(const Segments& a, const Segments& b);
 // x lies in one of the segments (binary search); NaN lies in none.
 bool contains(const Segments& a, double x) noexcept;
+// The same, searching through `index`, which must have been reset since `a` last changed.
+bool contains(const Segments& a, core::SegmentIndex<double>& index, double x) noexcept;
 
 }  // namespace velnor::interval

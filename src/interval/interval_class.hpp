@@ -12,6 +12,7 @@ namespace velnor {
 
 struct IntervalClass {
     using Value = interval::Segments;
+    using Derived = core::SegmentIndex<double>;  // built at the first membership test after a change
     using Point = double;
     static constexpr const char* name = "Interval";
     static Point to_point(PyObject* object) { return boundary::to_double(object); }

@@ -19,6 +19,8 @@ class SourceReader {
 public:
     // Decides, from the source's type, how items are read.
     explicit SourceReader(PyObject* source);
+    // A reader that looks `__next__` up for every item.
+    SourceReader() noexcept = default;
 
     // Appends items of `source` to `chunk` until it holds `limit` items or the source signals its end
     // (StopIteration or a subclass, which is dropped); returns true when the source ended. Any other error

@@ -27,14 +27,27 @@ Ref iter_chunk(PyObject*, PyObject* args, PyObject* kwargs) {
     if (chunk_size == 0) {
         raise(PyExc_ValueError, "chunk_size cannot be 0 or lower.");
     }
+    // Held for the call: the lookup and call of `__iter__` may drop every other reference to it.
+    Ref iterable = Ref::borrow(arguments[0]);
+    if (auto direct = chunks::DirectSource::of(iterable.get())) {
+        return new_instance<ChunksIterClass>(chunks::State{
+            .chunk_size = chunk_size,
+            .source = std::move(iterable),
+            .exhausted = false,
+            .reader = chunks::SourceReader(),
+            .direct = std::move(direct),
+            .buffer = {},
+        });
+    }
     // An attribute lookup on the object, so an instance attribute `__iter__` is honoured.
-    Ref source = call_no_arguments(arguments[0], "__iter__");
+    Ref source = call_no_arguments(iterable.get(), "__iter__");
     chunks::SourceReader reader(source.get());
     return new_instance<ChunksIterClass>(chunks::State{
         .chunk_size = chunk_size,
         .source = std::move(source),
         .exhausted = false,
         .reader = std::move(reader),
+        .direct = std::nullopt,
         .buffer = {},
     });
 }
@@ -56,6 +69,20 @@ private:
     chunks::OwnedItems& buffer_;
 };
 
+// Counts one level of native recursion while the source runs: a chain of chunk iterators over chunk
+// iterators recurses once per level, and deep enough it must end in RecursionError, not a crash.
+class RecursionGuard {
+public:
+    RecursionGuard() {
+        if (Py_EnterRecursiveCall(" while getting the next chunk") != 0) {
+            throw_python_error();
+        }
+    }
+    RecursionGuard(const RecursionGuard&) = delete;
+    RecursionGuard& operator=(const RecursionGuard&) = delete;
+    ~RecursionGuard() { Py_LeaveRecursiveCall(); }
+};
+
 // An empty result with no error set tells the interpreter that the iteration has ended.
 Ref next_chunk(PyObject* self) {
     const Exclusive<ChunksIterClass> receiver(self);
@@ -63,6 +90,14 @@ Ref next_chunk(PyObject* self) {
     if (state.exhausted) {
         return {};
     }
+    if (state.direct) {
+        Ref chunk = state.direct->read(state.source.get(), state.chunk_size, state.exhausted);
+        if (state.exhausted) {
+            state.source = Ref();
+        }
+        return chunk;
+    }
+    const RecursionGuard guard;
     chunks::OwnedItems& chunk = state.buffer;
     const DiscardOnExit discard(chunk);
     // An error from the source leaves `exhausted` unset and the partial chunk to be discarded.
@@ -84,6 +119,37 @@ PyMethodDef methods[] = {
     {nullptr, nullptr, 0, nullptr},
 };
 
+// Releasing a chunk iterator releases its source, which may be another chunk iterator, and so on: a chain
+// a million deep would recurse a million times. Past a small depth the release is deferred instead: the
+// instance waits on a list that the outermost release empties, one at a time, at a shallow depth.
+constexpr int deferring_depth = 50;
+int release_depth = 0;             // guarded by the interpreter lock, as every release runs under it
+PyObject* waiting = nullptr;       // instances whose release was deferred
+
+chunks::State& state_of(PyObject* object) noexcept {
+    return instance<ChunksIterClass>(object)->value;
+}
+
+void release_now(PyObject* object) noexcept {
+    ++release_depth;
+    boundary::dealloc<ChunksIterClass>(object);
+    --release_depth;
+}
+
+void release(PyObject* object) noexcept {
+    if (release_depth >= deferring_depth) {
+        state_of(object).next_waiting = waiting;
+        waiting = object;
+        return;
+    }
+    release_now(object);
+    while (release_depth == 0 && waiting != nullptr) {
+        PyObject* next = waiting;
+        waiting = state_of(next).next_waiting;
+        release_now(next);
+    }
+}
+
 template <class Function>
 void* slot_pointer(Function function) noexcept {
     return reinterpret_cast<void*>(function);
@@ -103,7 +169,7 @@ PyTypeObject* ChunksIterClass::type() {
         .qualified_name = "builtins.ChunksIter",
         .doc = nullptr,
         .basic_size = static_cast<int>(sizeof(InstanceOf<ChunksIterClass>)),
-        .dealloc = boundary::dealloc<ChunksIterClass>,
+        .dealloc = release,
         .slots = slots,
         .methods = methods,
         .getset = nullptr,

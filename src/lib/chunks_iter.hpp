@@ -3,8 +3,10 @@
 
 #include "boundary/instance.hpp"
 #include "lib/chunk_source.hpp"
+#include "lib/direct_source.hpp"
 
 #include <cstddef>
+#include <optional>
 
 namespace velnor {
 
@@ -13,11 +15,16 @@ namespace chunks {
 // The native value of a ChunksIter.
 struct State {
     std::size_t chunk_size;  // at least 1
-    boundary::Ref source;    // what the iterable's `__iter__()` returned
-    bool exhausted;          // the source signalled its end; never cleared
-    SourceReader reader;     // how items are read from `source`, decided once
+    // What the iterable's `__iter__()` returned; or the exact list, tuple or range itself when `direct`
+    // reads it, released once it ran out as its own iterator would release it.
+    boundary::Ref source;
+    bool exhausted;                     // the source signalled its end; never cleared
+    SourceReader reader;                // how items are read from an iterator `source`, decided once
+    std::optional<DirectSource> direct;  // set when `source` is a container read without an iterator
     // Items of the chunk being collected; kept between calls so that its storage is reused.
     OwnedItems buffer;
+    // While the release of a deep chain of chunk iterators is deferred: the next one waiting.
+    PyObject* next_waiting = nullptr;
 };
 
 }  // namespace chunks

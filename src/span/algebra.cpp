@@ -139,4 +139,9 @@ bool contains(const Segments& a, std::int64_t x) noexcept {
     return index != a.size() && a[index].start <= x;
 }
 
+bool contains(const Segments& a, core::SegmentIndex<std::int64_t>& index, std::int64_t x) noexcept {
+    const std::size_t found = index.first_reaching(a, x);
+    return found != a.size() && a[found].start <= x;
+}
+
 }  // namespace velnor::span

@@ -3,6 +3,8 @@
 
 #include "span/segment.hpp"
 
+#include "core/segment_index.hpp"
+
 #include <span>
 
 namespace velnor::span {
@@ -21,5 +23,7 @@ bool is_subset(const Segments& a, const Segments& b);
 bool is_disjoint(const Segments& a, const Segments& b);
 // x lies in one of the segments (binary search).
 bool contains(const Segments& a, std::int64_t x) noexcept;
+// The same, searching through `index`, which must have been reset since `a` last changed.
+bool contains(const Segments& a, core::SegmentIndex<std::int64_t>& index, std::int64_t x) noexcept;
 
 }  // namespace velnor::span

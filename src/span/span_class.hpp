@@ -12,6 +12,7 @@ namespace velnor {
 
 struct SpanClass {
     using Value = span::Segments;
+    using Derived = core::SegmentIndex<std::int64_t>;  // built at the first membership test after a change
     using Point = std::int64_t;
     static constexpr const char* name = "Span";
     static Point to_point(PyObject* object) { return boundary::to_int64(object); }
