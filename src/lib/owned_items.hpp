@@ -55,7 +55,7 @@ public:
 private:
     void grow() {
         const std::size_t capacity = capacity_ == 0 ? 4 : capacity_ * 2;
-        auto items = std::make_unique_for_overwrite<PyObject*[]>(capacity);
+        std::unique_ptr<PyObject*[]> items(new PyObject*[capacity]);  // left uninitialised, as only the first size_ are read
         if (size_ > 0) {
             std::memcpy(items.get(), items_.get(), size_ * sizeof(PyObject*));
         }
