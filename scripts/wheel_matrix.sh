@@ -174,6 +174,9 @@ else
     echo "wheel-matrix: Debian sid root ready in $((SECONDS - sid_started)) s"
     # The host's name resolution and pip configuration, so that pip inside reaches what it reaches here.
     cp /etc/resolv.conf "$SID_ROOT/etc/resolv.conf"
+    # The host's trusted certificates too (a local proxy's own authority may be among them).
+    [ -f /etc/ssl/certs/ca-certificates.crt ] && mkdir -p "$SID_ROOT/etc/ssl/certs" &&
+        cp /etc/ssl/certs/ca-certificates.crt "$SID_ROOT/etc/ssl/certs/ca-certificates.crt"
     [ -f /etc/pip.conf ] && cp /etc/pip.conf "$SID_ROOT/etc/pip.conf"
     if [ -d /etc/xdg/pip ]; then
         mkdir -p "$SID_ROOT/etc/xdg" && rm -rf "$SID_ROOT/etc/xdg/pip" && cp -r /etc/xdg/pip "$SID_ROOT/etc/xdg/pip"

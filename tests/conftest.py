@@ -14,7 +14,7 @@ def unhashable_message(action, type_name):
     `type_name` ("builtins.Span"): it differs between versions (3.14 names the use and the short name too),
     so it is read from a stand-in type of the same dotted name."""
     short = type_name.rpartition(".")[2]
-    stand_in = type("VelnorStandIn", (), {"__hash__": None})
+    stand_in = type("VelnorStandIn", (), {"__hash__": None, "__module__": type_name.rpartition(".")[0]})
     stand_in.__name__ = type_name.replace(short, "VelnorStandIn")
     try:
         action(stand_in())
