@@ -191,7 +191,7 @@ else
     inside=/tmp/velnor-matrix
     rm -rf "$SID_ROOT$inside" && mkdir -p "$SID_ROOT$inside/project"
     cp "$WHEEL" "$SID_ROOT$inside/"
-    cp -r tests pyproject.toml "$SID_ROOT$inside/project/"
+    cp -r tests docs examples README.md pyproject.toml "$SID_ROOT$inside/project/"  # the guide tests read docs/
     for minor in $SID_PYTHONS; do
         if ! chroot "$SID_ROOT" "python$minor" -V >/dev/null 2>&1; then
             echo "wheel-matrix: SKIP Python $minor: Debian sid has no python$minor" >&2
