@@ -18,7 +18,6 @@
 
 #include <algorithm>
 #include <bit>
-#include <charconv>
 #include <cinttypes>
 #include <cmath>
 #include <cstdint>
@@ -190,8 +189,8 @@ void add_bounds(std::vector<double>& bounds, const Segments& list) {
 
 // Every bound, the doubles on either side of it, and a point strictly inside every gap between bounds.
 std::vector<long double> probes_around(std::vector<double> bounds) {
-    static_assert(std::numeric_limits<long double>::digits > std::numeric_limits<double>::digits + 1,
-                  "the gap points need a wider significand than double's");
+    // Where long double is double (MSVC, macOS on arm64) a gap between two neighbouring doubles has no
+    // point here: its midpoint rounds onto a bound, already a probe, and the gap goes unasked there.
     bounds.insert(bounds.end(), {-inf, inf, 0.0, -0.0});
     std::sort(bounds.begin(), bounds.end());
     std::vector<long double> probes;
@@ -272,6 +271,19 @@ std::size_t shortest_length(double value) {
     return 17;
 }
 
+// Reads the number at the start of `text` into `value` and returns its length, 0 when there is none. strtod
+// (the fuzzers never change the "C" locale) stands in for std::from_chars, which libc++ 14 lacks for double;
+// what strtod alone accepts (spaces, '+', hexadecimal) is refused.
+std::size_t read_number(std::string_view text, double& value) {
+    const std::string copy(text);
+    char* end = nullptr;
+    value = std::strtod(copy.c_str(), &end);
+    const std::size_t length = static_cast<std::size_t>(end - copy.c_str());
+    const bool plain = length > 0 && (copy[0] == '-' || copy[0] == 'i' || (copy[0] >= '0' && copy[0] <= '9')) &&
+                       copy.find_first_of("xX") >= length;
+    return plain ? length : 0;
+}
+
 // Checks one number's text: positional, the sign shown for every negative value (-0 too), the shortest
 // digits, and reading back to the same bits.
 void check_number(double value) {
@@ -289,8 +301,7 @@ void check_number(double value) {
     check(!rest.empty() && rest.find_first_not_of("0123456789.") == std::string_view::npos,
           "number text: not positional digits");
     double back = 0;
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), back);
-    check(error == std::errc() && end == text.data() + text.size(), "number text does not parse");
+    check(read_number(text, back) == text.size(), "number text does not parse");
     check(same_bits(back, value), "number text does not read back to the same double");
     const std::size_t point = rest.find('.');
     check((point == std::string_view::npos) == (value == std::trunc(value)),
@@ -335,9 +346,9 @@ public:
     }
     double number() {
         double value = 0;
-        const auto [end, error] = std::from_chars(rest_.data(), rest_.data() + rest_.size(), value);
-        check(error == std::errc(), "text form: a bound that does not parse");
-        rest_.remove_prefix(static_cast<std::size_t>(end - rest_.data()));
+        const std::size_t length = read_number(rest_, value);
+        check(length > 0, "text form: a bound that does not parse");
+        rest_.remove_prefix(length);
         return value;
     }
     bool done() const { return rest_.empty(); }

@@ -40,6 +40,7 @@ pip install -q --upgrade pip
 pip install -q scikit-build-core cmake ninja
 pip uninstall -q -y velnor_lib 2>/dev/null || true
 pip install -q --no-build-isolation -C cmake.define.VELNOR_EXTRA_FLAGS="$FLAGS" -C build-dir=build/sanitize \
+    -C cmake.define.VELNOR_WARNINGS_AS_ERRORS=ON \
     -C cmake.build-type=RelWithDebInfo ".[test]"
 
 # A plain build here would make every check below pass vacuously.
@@ -63,8 +64,9 @@ export HYPOTHESIS_PROFILE=${HYPOTHESIS_PROFILE:-ci}
 # --capture=sys: pytest captures Python's streams only, so a sanitizer report written to file descriptor 2 by
 # a process that the sanitizer then ends reaches the log instead of a discarded capture file.
 LOG=build/sanitize/pytest.log
+[ $# -gt 0 ] || set -- -m "" tests  # the quick selection is pytest's default; here every test runs
 status=0
-"$VENV/bin/python" -m pytest -p no:cacheprovider --capture=sys -q -rs "${@:-tests}" 2>&1 | tee "$LOG" ||
+"$VENV/bin/python" -m pytest -p no:cacheprovider --capture=sys -q -rs "$@" 2>&1 | tee "$LOG" ||
     status=$?
 unset LD_PRELOAD
 

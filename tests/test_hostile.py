@@ -690,9 +690,14 @@ def test_source_that_reenters_its_chunk_iterator(reentry, message):
 
 
 @needs_chunks
-@pytest.mark.parametrize("chunk_size", [sys.maxsize, 2**64 - 1], ids=str)
+@pytest.mark.parametrize("chunk_size", [2**31 - 1, sys.maxsize, 2**32 - 1, 2**64 - 1], ids=str)
 def test_huge_chunk_size(chunk_size):
-    assert list(velnor_lib.iter_chunk(range(5), chunk_size)) == [[0, 1, 2, 3, 4]]
+    # The size is a size_t: past its range (2**64 - 1 on a 32-bit build) the size does not convert.
+    if chunk_size > 2 * sys.maxsize + 1:
+        assert raised(velnor_lib.iter_chunk, range(5), chunk_size) == (
+            OverflowError, "out of range integral type conversion attempted")
+    else:
+        assert list(velnor_lib.iter_chunk(range(5), chunk_size)) == [[0, 1, 2, 3, 4]]
 
 
 @needs_chunks

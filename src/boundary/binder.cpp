@@ -1,5 +1,7 @@
 #include "boundary/binder.hpp"
 
+#include "core/compiler.hpp"
+
 #include <cstring>
 #include <string>
 #include <vector>
@@ -22,8 +24,8 @@ std::string was_or_were(Py_ssize_t given) {
 }
 
 // Messages are built off the hot path.
-[[noreturn, gnu::cold, gnu::noinline]] void raise_too_many(const FunctionDescription& description,
-                                                            Py_ssize_t given) {
+[[noreturn]] VELNOR_COLD void raise_too_many(const FunctionDescription& description,
+                                              Py_ssize_t given) {
     const std::size_t count = description.parameters.size();
     std::string takes = description.required == count
                             ? std::to_string(count)
@@ -32,8 +34,8 @@ std::string was_or_were(Py_ssize_t given) {
           full_name(description) + " takes " + takes + " positional arguments but " + was_or_were(given));
 }
 
-[[noreturn, gnu::cold, gnu::noinline]] void raise_with_keyword(const FunctionDescription& description,
-                                                                const char* what, PyObject* key) {
+[[noreturn]] VELNOR_COLD void raise_with_keyword(const FunctionDescription& description,
+                                                  const char* what, PyObject* key) {
     Ref message = Ref::steal(PyUnicode_FromFormat("%s %s '%U'", full_name(description).c_str(), what, key));
     if (message) {
         PyErr_SetObject(PyExc_TypeError, message.get());
@@ -41,8 +43,8 @@ std::string was_or_were(Py_ssize_t given) {
     throw_python_error();
 }
 
-[[noreturn, gnu::cold, gnu::noinline]] void raise_missing(const FunctionDescription& description,
-                                                           const std::vector<const char*>& missing) {
+[[noreturn]] VELNOR_COLD void raise_missing(const FunctionDescription& description,
+                                             const std::vector<const char*>& missing) {
     std::string list;
     for (std::size_t i = 0; i < missing.size(); ++i) {
         if (i > 0) {
