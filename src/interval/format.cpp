@@ -106,6 +106,8 @@ Decimal shortest(double value) {
     if (value < 9007199254740992.0 && value == std::floor(value)) {
         // Below 2**53 every integer is a double, so none but the integer itself reads back to it.
         best = {static_cast<std::uint64_t>(value), 0};
+    } else if (ShortestDigits digits{0, 0}; shortest_digits_source != nullptr && shortest_digits_source(value, digits)) {
+        best = {digits.digits, digits.scale};
     } else {
         // Whether some decimal of n digits reads back only grows with n (append a zero), so a binary search
         // over 1..17 finds the least n; 17 digits always read back.

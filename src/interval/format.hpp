@@ -3,9 +3,20 @@
 
 #include "interval/segment.hpp"
 
+#include <cstdint>
 #include <string>
 
 namespace velnor::interval {
+
+// The shortest decimal that reads back to a finite positive double: `digits` × 10^`scale`.
+struct ShortestDigits {
+    std::uint64_t digits;
+    int scale;
+};
+// A faster exact source of those digits, installed by the module (the interpreter's own float repr); when
+// empty, as in the fuzzers, a portable search through printf and strtod finds the same digits.
+using ShortestDigitsSource = bool (*)(double value, ShortestDigits& out);
+inline ShortestDigitsSource shortest_digits_source = nullptr;
 
 // Appends the shortest decimal digits that read back to `value`, placed positionally (never an exponent):
 // 1, 2.5, 0.0000001, -0, 1180591620717411300000, inf, -inf. NaN never reaches here.

@@ -1,5 +1,6 @@
 // The module's entry point: creates the module object and registers every name in a fixed order.
 #include "boundary/allocation_hook.hpp"
+#include "boundary/float_digits.hpp"
 #include "boundary/trampoline.hpp"
 #include "interval/interval_class.hpp"
 #include "lib/chunks_iter.hpp"
@@ -50,6 +51,7 @@ PyMODINIT_FUNC PyInit_velnor_lib() {
         velnor::boundary::Ref module = velnor::boundary::checked(PyModule_Create2(&velnor::module_definition, 3));
         velnor::register_names(module.get());
         velnor::boundary::install_interrupt_check();
+        velnor::boundary::install_float_digits();
         // Test runs force each vector kernel set in turn; naming one this CPU lacks must not pass quietly.
         if (!velnor::text::use_kernels_from_environment()) {
             velnor::boundary::raise(PyExc_ImportError, "VELNOR_SIMD names no kernel set that this CPU runs");
