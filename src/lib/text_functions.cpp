@@ -2,6 +2,7 @@
 #include "lib/text_functions.hpp"
 
 #include "boundary/binder.hpp"
+#include "core/interrupt.hpp"
 #include "boundary/convert.hpp"
 #include "boundary/entry.hpp"
 #include "boundary/result.hpp"
@@ -116,7 +117,9 @@ Ref byte_offsets(std::string_view text, char byte) {
     const std::size_t count = text::count_byte(text, byte);
     Ref list = checked(PyList_New(static_cast<Py_ssize_t>(count)));
     std::size_t found = 0;
+    core::InterruptPoll poll(core::interrupt_interval / 16);  // each match makes a new int
     text::for_each_byte(text, byte, [&](std::size_t offset) {
+        poll.tick();
         if (found == count) {
             throw InternalFault("more bytes found than counted");
         }

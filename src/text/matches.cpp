@@ -121,8 +121,9 @@ void for_each_rmatch(std::string_view text, std::string_view pattern, Emit&& emi
 
 }  // namespace
 
-std::size_t count_byte(std::string_view text, char byte) noexcept {
+std::size_t count_byte(std::string_view text, char byte) {
     // Counted in stretches short enough for a byte-wide tally, which the compiler vectorises.
+    core::InterruptPoll poll;
     std::size_t total = 0;
     std::size_t at = 0;
     while (at < text.size()) {
@@ -133,6 +134,7 @@ std::size_t count_byte(std::string_view text, char byte) noexcept {
         }
         total += tally;
         at += stretch;
+        poll.tick(stretch);
     }
     return total;
 }

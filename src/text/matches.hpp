@@ -23,7 +23,7 @@ Positions rmatch_positions(std::string_view text, std::string_view pattern, Unit
 // with no list of positions in between.
 
 // Returns the number of times `byte` occurs in `text`.
-std::size_t count_byte(std::string_view text, char byte) noexcept;
+std::size_t count_byte(std::string_view text, char byte);
 
 // Calls `emit(offset)` for each occurrence of `byte`, left to right.
 template <class Emit>
