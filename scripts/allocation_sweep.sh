@@ -31,5 +31,5 @@ if ! "$VENV/bin/python" -c 'import velnor_lib as v; assert hasattr(v, "_fail_all
 fi
 echo "allocation_sweep: build and install took $((SECONDS - started)) s"
 
-"$VENV/bin/python" -m pytest -p no:cacheprovider -q -rs tests/test_allocation_sweep.py "$@"
+"$VENV/bin/python" -m pytest -p no:cacheprovider -q -rs -m "" tests/test_allocation_sweep.py "$@"
 echo "allocation_sweep: passed in $((SECONDS - started)) s"
