@@ -20,6 +20,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <limits>
 #include <span>
 #include <string>
 #include <vector>
@@ -61,14 +62,16 @@ StateError reference_span(Bytes state) {
     if (const StateError header = reference_header(state, 16); header.fault != StateFault::none) {
         return header;
     }
-    __int128 previous_end = 0;
+    // Plain int64 arithmetic, guarded at the top of the range: 32-bit targets have no 128-bit integer.
+    std::int64_t previous_end = 0;
     for (std::size_t i = 0, at = 1; at < state.size(); ++i, at += 16) {
-        const auto start = static_cast<__int128>(std::bit_cast<std::int64_t>(word_at(state, at)));
-        const auto end = static_cast<__int128>(std::bit_cast<std::int64_t>(word_at(state, at + 8)));
+        const auto start = std::bit_cast<std::int64_t>(word_at(state, at));
+        const auto end = std::bit_cast<std::int64_t>(word_at(state, at + 8));
         if (start > end) {
             return {StateFault::start_after_end, i};
         }
-        if (i > 0 && !(previous_end + 1 < start)) {
+        const bool gap_before = previous_end < std::numeric_limits<std::int64_t>::max() && previous_end + 1 < start;
+        if (i > 0 && !gap_before) {
             return {StateFault::out_of_order, i};
         }
         previous_end = end;

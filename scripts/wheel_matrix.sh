@@ -208,7 +208,7 @@ else
         echo "wheel-matrix: Python $minor ($(chroot "$SID_ROOT" "$inside/venv-$minor/bin/python" -V 2>&1)," \
             "Debian sid): running tests"
         chroot "$SID_ROOT" /usr/bin/env HYPOTHESIS_PROFILE="${HYPOTHESIS_PROFILE:-ci}" sh -c \
-            'cd "$0/project" && exec "$0/venv-$1/bin/python" -m pytest -p no:cacheprovider -q "${@:2}"' \
+            'inside=$0 minor=$1; shift; cd "$inside/project" && exec "$inside/venv-$minor/bin/python" -m pytest -p no:cacheprovider -q "$@"' \
             "$inside" "$minor" "${@:-tests}"
         tested=$((tested + 1))
     done

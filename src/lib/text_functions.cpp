@@ -39,8 +39,10 @@ PyObject* new_offset(std::size_t offset) {
 Ref to_int_list(const text::Positions& values) {
     Ref list = checked(PyList_New(static_cast<Py_ssize_t>(values.size())));
     Py_ssize_t index = 0;
+    core::InterruptPoll poll(core::interrupt_interval / 16);  // each position makes a new int
     values.for_each_run([&](const std::size_t* first, const std::size_t* last) {
         for (; first != last; ++first) {
+            poll.tick();
             PyList_SetItem(list.get(), index++, new_offset(*first));
         }
     });

@@ -165,8 +165,15 @@ std::size_t ForwardSearcher<Char>::find(std::span<const Char> text, std::size_t 
     const Char* t = text.data();
     const Char* p = pattern_.data();
     const Kernels& k = kernels();
+    // A hit also pays for the window it covers: the caller resumes past it, and dense hits of a long
+    // pattern would otherwise pass most of the text without a poll.
     auto two_way = [&](std::size_t start) {
-        return two_way_.find(Forward<Char>{t, n}, start, [this](std::size_t units) { poll_.tick(units); });
+        const std::size_t hit =
+            two_way_.find(Forward<Char>{t, n}, start, [this](std::size_t units) { poll_.tick(units); });
+        if (hit != npos) {
+            poll_.tick(m);
+        }
+        return hit;
     };
     if (m == 1) {
         for (std::size_t j = from; j < n;) {
@@ -197,6 +204,7 @@ std::size_t ForwardSearcher<Char>::find(std::span<const Char> text, std::size_t 
         }
         poll_.tick(start - j + 1);
         if (std::memcmp(t + start, p, m * sizeof(Char)) == 0) {
+            poll_.tick(m);
             budget_.earn(start - credited);
             return start;
         }
@@ -231,7 +239,11 @@ std::size_t BackwardSearcher<Char>::rfind(std::span<const Char> text, std::size_
     auto two_way = [&](std::size_t limit) {
         const std::size_t mirrored =
             two_way_.find(Mirrored<Char>{t, limit}, 0, [this](std::size_t units) { poll_.tick(units); });
-        return mirrored == npos ? npos : limit - m - mirrored;
+        if (mirrored == npos) {
+            return npos;
+        }
+        poll_.tick(m);  // the window of the hit, as forward
+        return limit - m - mirrored;
     };
     if (m == 1) {
         for (std::size_t end = bound; end > 0;) {
@@ -262,6 +274,7 @@ std::size_t BackwardSearcher<Char>::rfind(std::span<const Char> text, std::size_
         }
         poll_.tick(end - start);
         if (std::memcmp(t + start, p, m * sizeof(Char)) == 0) {
+            poll_.tick(m);
             budget_.earn(credited - start);
             return start;
         }
