@@ -471,16 +471,8 @@ except KeyboardInterrupt:
 """
 
 
-# Dense one-byte matches go through the counted list fill, whose late Ctrl-C is still open: known, not hidden.
-LATE_INTERRUPTS = {"match_indices, ' ' in ASCII", "rmatch_byte_indices, ' ' in ASCII"}
-
-
 @pytest.mark.slow
-@pytest.mark.parametrize("call_text", [
-    pytest.param(text, id=name, marks=pytest.mark.xfail(reason="late Ctrl-C in the dense one-byte fill", strict=False))
-    if name in LATE_INTERRUPTS else pytest.param(text, id=name)
-    for name, text in INTERRUPTED_CALLS.items()
-])
+@pytest.mark.parametrize("call_text", INTERRUPTED_CALLS.values(), ids=INTERRUPTED_CALLS.keys())
 def test_ctrl_c_lands_within_100_ms(call_text):
     setup, call_code = call_text.split("; ", 1)
     child = subprocess.Popen([sys.executable, "-c", CHILD.format(setup=setup, call=call_code)],
@@ -538,6 +530,24 @@ def test_surrogates_in_short_texts(length, where, name):
 def test_one_byte_patterns_fill_the_list_from_either_end(name, text):
     assert call(name, text, " ") == oracle(name, text, " ")
     assert call(name, text, "\u00e9") == oracle(name, text, "\u00e9")
+
+
+# Lists of more than 2**22 matches are appended to instead of made at their final size: both sides of the
+# switch, for one-byte patterns (counted) and longer ones (kept as positions), ASCII and not.
+@pytest.mark.slow
+@pytest.mark.parametrize("count", [2**22, 2**22 + 1])
+@pytest.mark.parametrize("case", ["one byte", "two bytes", "two bytes after an \u00e9"])
+def test_match_lists_beyond_the_presized_limit(count, case):
+    text, pattern, step, lead = {
+        "one byte": (" " * count, " ", 1, 0),
+        "two bytes": ("ab" * count, "ab", 2, 0),
+        "two bytes after an \u00e9": ("\u00e9" + "ab" * count, "ab", 2, 1),
+    }[case]
+    forward = range(lead, lead + step * count, step)
+    assert velnor_lib.match_indices(text, pattern) == list(forward)
+    assert velnor_lib.rmatch_indices(text, pattern) == list(reversed(forward))
+    in_bytes = range(2 * lead, 2 * lead + step * count, step)
+    assert velnor_lib.rmatch_byte_indices(text, pattern) == list(reversed(in_bytes))
 
 
 @pytest.mark.parametrize("count", [15, 16, 17, 4111, 4112, 4113, 9000])

@@ -35,15 +35,24 @@ PyObject* new_offset(std::size_t offset) {
     return item;
 }
 
-// The list is made at its final length and filled block by block.
+// Above this many items a result list is appended to rather than made at its final length, so that Ctrl-C
+// lands soon at any size (see byte_offsets_appended).
+constexpr std::size_t presized_list_limit = std::size_t{1} << 22;
+
+// The list is made at its final length (appended to, when huge) and filled block by block.
 Ref to_int_list(const text::Positions& values) {
-    Ref list = checked(PyList_New(static_cast<Py_ssize_t>(values.size())));
+    const bool presized = values.size() <= presized_list_limit;
+    Ref list = checked(PyList_New(presized ? static_cast<Py_ssize_t>(values.size()) : 0));
     Py_ssize_t index = 0;
     core::InterruptPoll poll(core::interrupt_interval / 16);  // each position makes a new int
     values.for_each_run([&](const std::size_t* first, const std::size_t* last) {
         for (; first != last; ++first) {
             poll.tick();
-            PyList_SetItem(list.get(), index++, new_offset(*first));
+            if (presized) {
+                PyList_SetItem(list.get(), index++, new_offset(*first));
+            } else if (const Ref item = Ref::steal(new_offset(*first)); PyList_Append(list.get(), item.get()) < 0) {
+                throw_python_error();
+            }
         }
     });
     return list;
@@ -115,8 +124,7 @@ Ref match_code_points(const Arguments<2>& arguments, PyObject* string, std::size
 // Byte offsets of a one-byte pattern: counted first, then written into the list as ints as they are
 // found, from the front (forward) or from the back (backward, the same matches in the other order).
 template <Direction Way>
-Ref byte_offsets(std::string_view text, char byte) {
-    const std::size_t count = text::count_byte(text, byte);
+Ref byte_offsets_presized(std::string_view text, char byte, std::size_t count) {
     Ref list = checked(PyList_New(static_cast<Py_ssize_t>(count)));
     std::size_t found = 0;
     core::InterruptPoll poll(core::interrupt_interval / 16);  // each match makes a new int
@@ -134,6 +142,35 @@ Ref byte_offsets(std::string_view text, char byte) {
         throw InternalFault("fewer bytes found than counted");
     }
     return list;
+}
+
+// The same, appended as they are found, from the front or from the back. It costs 5-15 % more a match than
+// the presized fill, but a call stopped by Ctrl-C frees only what it filled, where freeing a huge presized
+// list reads its untouched tail page by page: a quarter of a second for 60 million matches.
+template <Direction Way>
+Ref byte_offsets_appended(std::string_view text, char byte) {
+    Ref list = checked(PyList_New(0));
+    core::InterruptPoll poll(core::interrupt_interval / 16);  // each match makes a new int
+    const auto append = [&](std::size_t offset) {
+        poll.tick();
+        const Ref item = Ref::steal(new_offset(offset));
+        if (PyList_Append(list.get(), item.get()) < 0) {
+            throw_python_error();
+        }
+    };
+    if constexpr (Way == Direction::forward) {
+        text::for_each_byte(text, byte, append);
+    } else {
+        text::for_each_byte_backward(text, byte, append);
+    }
+    return list;
+}
+
+template <Direction Way>
+Ref byte_offsets(std::string_view text, char byte) {
+    const std::size_t count = text::count_byte(text, byte);
+    return count <= presized_list_limit ? byte_offsets_presized<Way>(text, byte, count)
+                                           : byte_offsets_appended<Way>(text, byte);
 }
 
 // Searches UTF-8 text; in ASCII text every unit is one byte, so the offsets need no counting.

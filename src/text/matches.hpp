@@ -1,6 +1,7 @@
 // Disjoint match positions of a pattern in a text, both UTF-8, reported in one index unit.
 #pragma once
 
+#include "text/kernels.hpp"
 #include "text/positions.hpp"
 #include "text/units.hpp"
 
@@ -36,6 +37,20 @@ void for_each_byte(std::string_view text, char byte, Emit&& emit) {
             return;
         }
         emit(static_cast<std::size_t>(at - begin));
+    }
+}
+
+// Calls `emit(offset)` for each occurrence of `byte`, right to left.
+template <class Emit>
+void for_each_byte_backward(std::string_view text, char byte, Emit&& emit) {
+    const Kernels& k = kernels();
+    const auto* const t = reinterpret_cast<const unsigned char*>(text.data());
+    for (std::size_t end = text.size(); end > 0;) {
+        end = k.rfind_byte(t, 0, end, static_cast<unsigned char>(byte));
+        if (end == std::string_view::npos) {
+            return;
+        }
+        emit(end);
     }
 }
 
