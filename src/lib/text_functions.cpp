@@ -35,6 +35,14 @@ PyObject* new_offset(std::size_t offset) {
     return item;
 }
 
+// Appends a new int for `offset` to `list`.
+void append_offset(PyObject* list, std::size_t offset) {
+    const Ref item = Ref::steal(new_offset(offset));
+    if (PyList_Append(list, item.get()) < 0) {
+        throw_python_error();
+    }
+}
+
 // Above this many items a result list is appended to rather than made at its final length, so that Ctrl-C
 // lands soon at any size (see byte_offsets_appended).
 constexpr std::size_t presized_list_limit = std::size_t{1} << 22;
@@ -50,8 +58,8 @@ Ref to_int_list(const text::Positions& values) {
             poll.tick();
             if (presized) {
                 PyList_SetItem(list.get(), index++, new_offset(*first));
-            } else if (const Ref item = Ref::steal(new_offset(*first)); PyList_Append(list.get(), item.get()) < 0) {
-                throw_python_error();
+            } else {
+                append_offset(list.get(), *first);
             }
         }
     });
@@ -153,10 +161,7 @@ Ref byte_offsets_appended(std::string_view text, char byte) {
     core::InterruptPoll poll(core::interrupt_interval / 16);  // each match makes a new int
     const auto append = [&](std::size_t offset) {
         poll.tick();
-        const Ref item = Ref::steal(new_offset(offset));
-        if (PyList_Append(list.get(), item.get()) < 0) {
-            throw_python_error();
-        }
+        append_offset(list.get(), offset);
     };
     if constexpr (Way == Direction::forward) {
         text::for_each_byte(text, byte, append);
