@@ -2,7 +2,7 @@
 # Builds velnor_lib with the test-only allocation hook (VELNOR_ALLOCATION_HOOK) into its own virtual
 # environment (.venv-allocation) and runs the allocation-failure sweep: for every call of the leak tables,
 # the k-th allocation fails for k = 1, 2, ... until the call succeeds, once through the C++ allocator and
-# once through the interpreter's (where it ships _testcapi). Prints the number of injected failures.
+# once through the interpreter's (where it ships _testcapi, from 3.13 on). Prints the number of injected failures.
 #
 #   scripts/allocation_sweep.sh                 # the sweep tests
 #   scripts/allocation_sweep.sh -k Span         # further arguments go to pytest
@@ -31,5 +31,5 @@ if ! "$VENV/bin/python" -c 'import velnor_lib as v; assert hasattr(v, "_fail_all
 fi
 echo "allocation_sweep: build and install took $((SECONDS - started)) s"
 
-"$VENV/bin/python" -m pytest -p no:cacheprovider -q -rs -m "" tests/test_allocation_sweep.py "$@"
+"$VENV/bin/python" -m pytest -p no:cacheprovider -q -s -rs -m "" tests/test_allocation_sweep.py "$@"
 echo "allocation_sweep: passed in $((SECONDS - started)) s"

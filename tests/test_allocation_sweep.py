@@ -4,7 +4,7 @@ fail one at a time through the C++ allocator (a test build's hook, scripts/alloc
 interpreter's (its _testcapi). Each failing step leaves the receiver unchanged and leaks nothing."""
 
 import gc
-import os
+import re
 import subprocess
 import sys
 
@@ -118,10 +118,47 @@ def test_every_cpp_allocation_failure(row):
                              velnor_lib._allocations_failed)
 
 
-# Unfinished: a dozen rows still end in an unexplained ordinary error at some step, and the whole sweep takes
-# over a quarter of an hour; run it on demand with VELNOR_INTERPRETER_SWEEP=1.
+# Texts with which the interpreter itself reports an exception that it lost while it was out of memory: the eval
+# loop's, and the call check's for a Python function. Pure-Python twins of the rows lose exceptions at such steps
+# too (`lambda x: len(text=x)`, `tuple(Source(x, KeyError()))`) on 3.11 to 3.13. A C function of this module that
+# failed without an exception would be named by the call check as a built-in or a type, which these texts exclude.
+LOST_BY_THE_INTERPRETER = re.compile(r"error return without exception set|"
+                                     r"<function \S+ at 0x[0-9a-f]+> returned NULL without setting an exception")
+
+# Calls that allocate more often than this (long result lists) are swept at every step up to it and then at a
+# stride that keeps each row near this many steps.
+EVERY_STEP = 300
+
+
+def interpreter_steps():
+    k = 1
+    while k < EVERY_STEP:
+        yield k
+        k += 1
+    while True:
+        yield k
+        k += 1 + k // EVERY_STEP
+
+
+def interpreter_outcome(row):
+    """The row's outcome under the armed hook; the interpreter's lost-exception reports count as MemoryError."""
+    try:
+        result = row.call(*row.args)
+    except SystemError as error:
+        _testcapi.remove_mem_hooks()
+        return "MemoryError" if LOST_BY_THE_INTERPRETER.fullmatch(str(error)) else SystemError
+    except MemoryError:
+        return "MemoryError"
+    except BaseException as error:
+        return type(error)
+    del result
+    return None
+
+
+# 3.11's eval loop keeps a reference to a Python call's argument at one failing step of its own: the pure-Python
+# `tuple(Source(x, KeyError()))` leaks `x` as the rows' lambdas do. 3.13 does not, so the sweep proves ours there.
 @pytest.mark.skipif(_testcapi is None or not hasattr(_testcapi, "set_nomemory"), reason="needs _testcapi")
-@pytest.mark.skipif(not os.environ.get("VELNOR_INTERPRETER_SWEEP"), reason="on demand: VELNOR_INTERPRETER_SWEEP=1")
+@pytest.mark.skipif(sys.version_info < (3, 13), reason="the interpreter leaks at some failing steps before 3.13")
 @pytest.mark.parametrize("row", ROWS, ids=[row.id for row in ROWS])
 def test_every_interpreter_allocation_failure(row):
     # The interpreter's hook cannot tell whether it fired: a step counts as injected while the call still fails,
@@ -131,10 +168,12 @@ def test_every_interpreter_allocation_failure(row):
         outcome(row)
     gc.collect()
     before = state_of(objects)
-    for k in range(1, MOST_STEPS):
+    for steps, k in enumerate(interpreter_steps()):
+        if steps >= MOST_STEPS:
+            raise AssertionError(f"{row.id}: more than {MOST_STEPS} allocations")
         _testcapi.set_nomemory(k - 1, k)
         try:
-            result = outcome(row)
+            result = interpreter_outcome(row)
         finally:
             _testcapi.remove_mem_hooks()
         if result == row.raises:
@@ -147,8 +186,6 @@ def test_every_interpreter_allocation_failure(row):
         injected["interpreter"] += 1
         gc.collect()
         assert state_of(objects) == before, (row.id, k)
-    else:
-        raise AssertionError(f"{row.id}: more than {MOST_STEPS} allocations")
 
 
 def test_report_injected_failures():
