@@ -1,5 +1,6 @@
 """Chunked iteration of range(N) against itertools.batched, more_itertools.chunked and an islice loop; and of a
-list, a range and a generator of 10**6 items against itertools.batched and cytoolz.partition_all.
+list, a range and a generator of 10**6 items against itertools.batched and cytoolz.partition_all (and slices of
+the list).
 
 Run: `python bench/bench_chunks.py [--repeat R] [--n N]`. Every contender runs in the same process, rounds
 interleaved so that load from elsewhere hits them alike; the table shows medians, nanoseconds per item and
@@ -56,17 +57,27 @@ def source_contenders():
     found = {"iter_chunk": lambda source, k: list(iter_chunk(source, k))}
     if hasattr(itertools, "batched"):
         found["itertools.batched"] = lambda source, k: list(itertools.batched(source, k))
+        # Lists, as iter_chunk gives: at small k most of the time goes to the lists themselves (two allocations
+        # each, and the collector keeps traversing them, where it stops tracking a tuple of plain items).
+        found["itertools.batched as lists"] = lambda source, k: [list(chunk) for chunk in itertools.batched(source, k)]
     if cytoolz is not None:
         found["cytoolz.partition_all"] = lambda source, k: list(cytoolz.partition_all(k, source))
     return found
 
 
+def list_slices(source, k):
+    # What Python code writes to get lists of a list's items.
+    return [source[i:i + k] for i in range(0, len(source), k)]
+
+
 def source_rows(repeat, n=10**6):
     """Rows for chunking each kind of source of n items at each k, interleaved contender by contender."""
     items = list(range(n))
-    runs = source_contenders()
     rows = []
     for name, make in SOURCES.items():
+        runs = source_contenders()
+        if name == "list":
+            runs["list slices"] = list_slices
         for k in SIZES:
             times = {contender: [] for contender in runs}
             for _ in range(repeat):
