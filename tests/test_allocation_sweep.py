@@ -68,18 +68,31 @@ MOST_STEPS = 2000  # no call of the tables allocates this often; reaching it mea
 injected = {"C++": 0, "interpreter": 0}
 
 
+# Texts with which the interpreter itself reports an exception that it lost while it was out of memory: the eval
+# loop's, and the call check's for a Python function. Pure-Python twins of the rows lose exceptions at such steps
+# too (`lambda x: len(text=x)`, `tuple(Source(x, KeyError()))`) on 3.11 to 3.13. A C function of this module that
+# failed without an exception would be named by the call check as a built-in or a type, which these texts exclude.
+LOST_BY_THE_INTERPRETER = re.compile(r"error return without exception set|"
+                                     r"<function \S+ at 0x[0-9a-f]+> returned NULL without setting an exception")
+
 def state_of(objects):
     """What must not change: the values of the module's objects among the arguments, and reference counts."""
     values = [o.segments for o in objects if isinstance(o, (velnor_lib.Span, getattr(velnor_lib, "Interval", ())))]
     return values, [sys.getrefcount(o) for o in objects]
 
 
-def outcome(row):
+def outcome(row, interpreter_armed=False):
+    """The row's result or exception type; under the interpreter's hook its lost-exception reports count as
+    MemoryError."""
     try:
         result = row.call(*row.args)
     except MemoryError:
         return "MemoryError"
     except BaseException as error:
+        if interpreter_armed and type(error) is SystemError:
+            _testcapi.remove_mem_hooks()  # reading the message allocates
+            if LOST_BY_THE_INTERPRETER.fullmatch(str(error)):
+                return "MemoryError"
         return type(error)
     del result
     return None
@@ -118,13 +131,6 @@ def test_every_cpp_allocation_failure(row):
                              velnor_lib._allocations_failed)
 
 
-# Texts with which the interpreter itself reports an exception that it lost while it was out of memory: the eval
-# loop's, and the call check's for a Python function. Pure-Python twins of the rows lose exceptions at such steps
-# too (`lambda x: len(text=x)`, `tuple(Source(x, KeyError()))`) on 3.11 to 3.13. A C function of this module that
-# failed without an exception would be named by the call check as a built-in or a type, which these texts exclude.
-LOST_BY_THE_INTERPRETER = re.compile(r"error return without exception set|"
-                                     r"<function \S+ at 0x[0-9a-f]+> returned NULL without setting an exception")
-
 # Calls that allocate more often than this (long result lists) are swept at every step up to it and then at a
 # stride that keeps each row near this many steps.
 EVERY_STEP = 300
@@ -140,23 +146,6 @@ def interpreter_steps():
         k += 1 + k // EVERY_STEP
 
 
-def interpreter_outcome(row):
-    """The row's outcome under the armed hook; the interpreter's lost-exception reports count as MemoryError."""
-    try:
-        result = row.call(*row.args)
-    except SystemError as error:
-        _testcapi.remove_mem_hooks()
-        return "MemoryError" if LOST_BY_THE_INTERPRETER.fullmatch(str(error)) else SystemError
-    except MemoryError:
-        return "MemoryError"
-    except BaseException as error:
-        return type(error)
-    del result
-    return None
-
-
-# 3.11's eval loop keeps a reference to a Python call's argument at one failing step of its own: the pure-Python
-# `tuple(Source(x, KeyError()))` leaks `x` as the rows' lambdas do. 3.13 does not, so the sweep proves ours there.
 @pytest.mark.skipif(_testcapi is None or not hasattr(_testcapi, "set_nomemory"), reason="needs _testcapi")
 @pytest.mark.skipif(sys.version_info < (3, 13), reason="the interpreter leaks at some failing steps before 3.13")
 @pytest.mark.parametrize("row", ROWS, ids=[row.id for row in ROWS])
@@ -173,7 +162,7 @@ def test_every_interpreter_allocation_failure(row):
             raise AssertionError(f"{row.id}: more than {MOST_STEPS} allocations")
         _testcapi.set_nomemory(k - 1, k)
         try:
-            result = interpreter_outcome(row)
+            result = outcome(row, interpreter_armed=True)
         finally:
             _testcapi.remove_mem_hooks()
         if result == row.raises:
