@@ -132,7 +132,8 @@ class Text(str):
 
 
 @pytest.mark.parametrize("name", MATCH_NAMES)
-@pytest.mark.parametrize("text", [WORKED, "ab" * 3000, "\u00e9b" * 3000])
+# Short and long, ASCII and not: each length class reads the str its own way.
+@pytest.mark.parametrize("text", [WORKED, "ab" * 10, "\u00e9b" * 10, "ab" * 3000, "\u00e9b" * 300, "\u00e9b" * 3000])
 def test_str_subclass_is_treated_as_its_str(name, text):
     for pattern in ["a", "b", "", "ab", "\u00e9"]:
         assert call(name, Text(text), Text(pattern)) == call(name, text, pattern)
@@ -564,7 +565,7 @@ class Liar(str):
         return True
 
 
-@pytest.mark.parametrize("text", ["\U0001F600", "a\u00e9" * 200, "\U0001F600" * 300, "\u00e9" * 2000])
+@pytest.mark.parametrize("text", ["\U0001F600", "a\u00e9" * 20, "a\u00e9" * 200, "\U0001F600" * 300, "\u00e9" * 2000])
 def test_a_subclass_cannot_claim_to_be_ascii(text):
     assert velnor_lib.utf16len(Liar(text)) == len(text.encode("utf-16-le")) // 2
     assert velnor_lib.match_utf16_indices(Liar(text), text[-1]) == oracle("match_utf16_indices", text, text[-1])

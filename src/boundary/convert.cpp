@@ -63,19 +63,44 @@ PyObject* to_str(PyObject* object) {
     return object;
 }
 
-bool asks_ascii(PyObject* text) {
-    // str.isascii itself, looked up once and kept for the process: a subclass overriding isascii() cannot
-    // change the answer, and the lookup is not paid again.
-    static PyObject* const method = PyObject_GetAttrString(reinterpret_cast<PyObject*>(&PyUnicode_Type), "isascii");
-    if (method == nullptr) {
-        throw_python_error();
-    }
-    Ref answer = checked(PyObject_CallFunctionObjArgs(method, text, nullptr));
-    return answer.get() == Py_True;
-}
+namespace {
 
-bool known_ascii(PyObject* text, Py_ssize_t length) {
-    return length >= ascii_asked_from && asks_ascii(text);
+// str.isascii, resolved once for the process: a subclass overriding isascii() cannot change the answer.
+// Where the interpreter exposes it as a plain no-argument C function (every CPython does), that function
+// is called directly: it only reads the str's ASCII flag, and the call machinery would cost ten times as
+// much. Otherwise the method is called. Nothing is kept until the lookup succeeds, so a failed one (no
+// memory) fails only its own call.
+class AsciiTest {
+public:
+    bool ask(PyObject* text) {
+        if (method_ == nullptr) {
+            resolve();
+        }
+        Ref answer = direct_ != nullptr ? checked(direct_(text, nullptr))
+                                        : checked(PyObject_CallFunctionObjArgs(method_, text, nullptr));
+        return answer.get() == Py_True;
+    }
+
+private:
+    void resolve() {
+        Ref method = checked(PyObject_GetAttrString(reinterpret_cast<PyObject*>(&PyUnicode_Type), "isascii"));
+        const Ref empty = checked(PyUnicode_FromStringAndSize(nullptr, 0));
+        const Ref bound = checked(PyObject_GetAttrString(empty.get(), "isascii"));
+        if (PyCFunction_Check(bound.get()) && PyCFunction_GetFlags(bound.get()) == METH_NOARGS) {
+            direct_ = PyCFunction_GetFunction(bound.get());
+        }
+        method_ = method.release();  // kept for the process
+    }
+
+    PyObject* method_ = nullptr;
+    PyCFunction direct_ = nullptr;
+};
+
+}  // namespace
+
+bool asks_ascii(PyObject* text) {
+    static AsciiTest test;
+    return test.ask(text);
 }
 
 Ref CodePointReader::latin1_block(std::size_t start, std::size_t size, Ref& piece) {
@@ -201,11 +226,7 @@ void raise_encode_error(PyObject* str) {
 
 Utf8Text to_text(PyObject* object) {
     to_str(object);
-    const Py_ssize_t length = PyUnicode_GetLength(object);
-    if (length < 0) {
-        throw_python_error();
-    }
-    return utf8_text(object, known_ascii(object, length));
+    return utf8_text(object, asks_ascii(object));
 }
 
 Utf8Text utf8_text(PyObject* object, bool ascii) {

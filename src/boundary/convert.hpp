@@ -26,7 +26,7 @@ double to_double(PyObject* object);
 // Only the two bool objects themselves.
 bool to_bool(PyObject* object);
 
-// A str (or subclass) as UTF-8, valid while this value lives. A long ASCII str lends its own characters;
+// A str (or subclass) as UTF-8, valid while this value lives. An ASCII str lends its own characters;
 // any other str is encoded into a temporary copy that this value owns and releases, so nothing is left
 // cached inside the str after the call.
 struct Utf8Text {
@@ -41,8 +41,7 @@ Utf8Text utf8_text(PyObject* str, bool ascii);
 // A str (or subclass), checked only: the object itself, borrowed.
 PyObject* to_str(PyObject* object);
 
-// Texts up to this many code points are read through a buffer on the stack: copying their code points
-// costs less than any call that would tell whether they are ASCII, and no object is made.
+// Non-ASCII texts up to this many code points are read through a buffer on the stack: no object is made.
 inline constexpr Py_ssize_t short_text_limit = 256;
 
 // The code points of a str of at most `short_text_limit` of them, in a buffer of its own.
@@ -77,15 +76,21 @@ private:
 // UTF-8 encoder, which is the one that describes the failure.
 [[noreturn]] void raise_encode_error(PyObject* str);
 
-// Texts of at least this many code points ask str.isascii() (constant time, but a method call); shorter
-// ones cost less to copy than to ask.
-inline constexpr Py_ssize_t ascii_asked_from = 1024;
-
-// Returns true when a str of `length` code points is known to be ASCII: only ever for texts of
-// `ascii_asked_from` code points or more.
-bool known_ascii(PyObject* text, Py_ssize_t length);
-// Asks str.isascii() (constant time): true when every code point of the str is below 0x80.
+// Asks str.isascii() (constant time, a few instructions): true when every code point of the str is below 0x80.
 bool asks_ascii(PyObject* text);
+
+// Calls `use(bytes, ascii)` with a str of `length` code points as UTF-8, told whether it is ASCII (asks_ascii):
+// the str's own buffer when it is ASCII, a copy on the stack when it is short, a temporary encoding
+// otherwise. `ascii` in the call is true when every byte is a whole character.
+template <class Use>
+decltype(auto) with_utf8(PyObject* str, Py_ssize_t length, bool ascii, Use&& use) {
+    if (!ascii && length <= short_text_limit) {
+        const ShortUtf8 text(str, length);
+        return use(text.bytes(), text.ascii());
+    }
+    const Utf8Text text = utf8_text(str, ascii);
+    return use(text.bytes, text.ascii);
+}
 
 // Copies the code points of one str, block after block: read(start, out) fills `out` with the code
 // points from index `start` on, out.size() of them. A block wholly in U+0000..U+00FF (Latin-1, which the

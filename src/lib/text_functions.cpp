@@ -200,13 +200,14 @@ Ref search_for_pattern(const Arguments<2>& arguments, std::string_view text, boo
     if (length < 0) {
         throw_python_error();
     }
-    if (length <= short_text_limit) {
-        const ShortUtf8 pattern(substring, length);
-        return search<Way, Unit>(text, ascii, pattern.bytes());
-    }
-    const Utf8Text pattern = arguments.convert(1, to_text);
-    return search<Way, Unit>(text, ascii, pattern.bytes);
+    return with_utf8(substring, length, asks_ascii(substring), [&](std::string_view pattern, bool) {
+        return search<Way, Unit>(text, ascii, pattern);
+    });
 }
+
+// Non-ASCII texts of at least this many code points are searched as code points, read block by block;
+// shorter ones cost less to encode whole.
+constexpr Py_ssize_t code_points_searched_from = 1024;
 
 template <const FunctionDescription& Description, Direction Way, text::Unit Unit>
 Ref match(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
@@ -216,17 +217,13 @@ Ref match(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames)
     if (length < 0) {
         throw_python_error();
     }
-    if (length <= short_text_limit) {
-        const ShortUtf8 text(string, length);
-        return search_for_pattern<Way, Unit>(arguments, text.bytes(), text.ascii());
-    }
-    const bool ascii = known_ascii(string, length);
-    // Texts too short to be asked whether they are ASCII are encoded: that tells, and costs little.
-    if (!ascii && length >= ascii_asked_from) {
+    const bool ascii = asks_ascii(string);
+    if (!ascii && length >= code_points_searched_from) {
         return match_code_points<Way, Unit>(arguments, string, static_cast<std::size_t>(length));
     }
-    const Utf8Text text = utf8_text(string, ascii);
-    return search_for_pattern<Way, Unit>(arguments, text.bytes, text.ascii);
+    return with_utf8(string, length, ascii, [&](std::string_view text, bool text_ascii) {
+        return search_for_pattern<Way, Unit>(arguments, text, text_ascii);
+    });
 }
 
 // UTF-16 needs one unit per code point and a second one above U+FFFF, so the length is the str's own
@@ -236,26 +233,19 @@ std::size_t utf16_length(PyObject* string) {
     if (length < 0) {
         throw_python_error();
     }
-    if (length <= short_text_limit) {
-        if (asks_ascii(string)) {
-            return static_cast<std::size_t>(length);
-        }
-        const ShortCodePoints code_points(string, length);
-        const text::Utf32Census census = text::census(code_points.get());
-        if (census.surrogates != 0) {
-            raise_encode_error(string);
-        }
-        return static_cast<std::size_t>(length) + census.astral;
-    }
-    if (known_ascii(string, length)) {
+    if (asks_ascii(string)) {
         return static_cast<std::size_t>(length);
     }
     text::Utf32Census total;
-    for_each_utf32_block(string, [&](std::span<const std::uint32_t> block) {
-        const text::Utf32Census census = text::census(block);
-        total.astral += census.astral;
-        total.surrogates += census.surrogates;
-    });
+    if (length <= short_text_limit) {
+        total = text::census(ShortCodePoints(string, length).get());
+    } else {
+        for_each_utf32_block(string, [&](std::span<const std::uint32_t> block) {
+            const text::Utf32Census census = text::census(block);
+            total.astral += census.astral;
+            total.surrogates += census.surrogates;
+        });
+    }
     if (total.surrogates != 0) {
         raise_encode_error(string);
     }
