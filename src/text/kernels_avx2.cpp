@@ -67,12 +67,21 @@ inline std::size_t highest(std::size_t base, std::uint64_t mask) noexcept {
     return base + static_cast<std::size_t>(63 - std::countl_zero(mask));
 }
 
-// 64 windows a step; the two halves are tested together, and only a hit pays for the masks.
+// 128 windows a step while none passes, then 64 a step: the halves are tested together, and only a hit
+// pays for the masks.
 VELNOR_AVX2 std::size_t find_pair8(const unsigned char* t, std::size_t from, std::size_t end, RarePair pair,
                                    unsigned char a, unsigned char b) noexcept {
     const __m256i va = _mm256_set1_epi8(static_cast<char>(a));
     const __m256i vb = _mm256_set1_epi8(static_cast<char>(b));
     std::size_t s = from;
+    for (; end - s >= 128; s += 128) {
+        const __m256i any = _mm256_or_si256(
+            _mm256_or_si256(pair_lanes(t, s, pair, va, vb), pair_lanes(t, s + 32, pair, va, vb)),
+            _mm256_or_si256(pair_lanes(t, s + 64, pair, va, vb), pair_lanes(t, s + 96, pair, va, vb)));
+        if (!_mm256_testz_si256(any, any)) {
+            break;
+        }
+    }
     for (; end - s >= 64; s += 64) {
         const __m256i low = pair_lanes(t, s, pair, va, vb);
         const __m256i high = pair_lanes(t, s + 32, pair, va, vb);
@@ -94,6 +103,14 @@ VELNOR_AVX2 std::size_t rfind_pair8(const unsigned char* t, std::size_t from, st
                                     unsigned char a, unsigned char b) noexcept {
     const __m256i va = _mm256_set1_epi8(static_cast<char>(a));
     const __m256i vb = _mm256_set1_epi8(static_cast<char>(b));
+    for (; end - from >= 128; end -= 128) {
+        const __m256i any = _mm256_or_si256(
+            _mm256_or_si256(pair_lanes(t, end - 128, pair, va, vb), pair_lanes(t, end - 96, pair, va, vb)),
+            _mm256_or_si256(pair_lanes(t, end - 64, pair, va, vb), pair_lanes(t, end - 32, pair, va, vb)));
+        if (!_mm256_testz_si256(any, any)) {
+            break;
+        }
+    }
     for (; end - from >= 64; end -= 64) {
         const __m256i low = pair_lanes(t, end - 64, pair, va, vb);
         const __m256i high = pair_lanes(t, end - 32, pair, va, vb);
