@@ -245,10 +245,13 @@ def stringzilla_utf16_loop(data, needle):
 
 
 def interleaved(functions, repeats):
-    """Best time of each function, the functions taking turns so that load on the machine hits them alike."""
+    """Best time of each function, the functions taking turns so that load on the machine hits them alike.
+    Each timed call follows an untimed one of its own: the contenders read different buffers (a str, its
+    UTF-8 bytes), and without it the turn order would leave one input in the cache and evict the other."""
     best = dict.fromkeys(functions, math.inf)
     for _ in range(repeats):
         for name, function in functions.items():
+            function()
             gc.collect()
             start = time.perf_counter()
             function()

@@ -274,6 +274,28 @@ def test_dense_matches_around_vector_widths(length, name):
             assert call(name, text, pattern) == oracle(name, text, pattern), (text, pattern)
 
 
+# Long scans ask blocks of 128 windows for one unit of the pattern alone, and test the pair of units for a
+# run of steps at the start of a call and after any block that holds that unit: matches and decoys (each
+# unit of the pattern alone) far enough apart that each way meets them, around the block edges.
+@pytest.mark.parametrize("pattern", ["q@", "Zq9xwvBoundy"])
+@pytest.mark.parametrize("gap", [0, 1, 63, 64, 127, 128, 129, 2049, 4500])
+@pytest.mark.parametrize("decoyed", [False, True])
+def test_long_scans_meet_matches_past_decoys(pattern, gap, decoyed):
+    base = list(("the lazy dog runs far " * 700)[:15000])
+    if decoyed:
+        for i, unit in enumerate(pattern):
+            base[3000 + 211 * i] = unit
+            base[11000 - 173 * i - gap] = unit
+    for first in (0, 127, 2047, 2048, 2100, 5001, 9000):
+        letters = list(base)
+        for at in (first, first + len(pattern) + gap):
+            if at + len(pattern) <= len(letters):
+                letters[at:at + len(pattern)] = pattern
+        text = "".join(letters)
+        for name in ("match_indices", "rmatch_indices", "match_byte_indices", "rmatch_utf16_indices"):
+            assert call(name, text, pattern) == oracle(name, text, pattern), (name, first)
+
+
 @pytest.mark.parametrize("size", [100, 4097, 70000])
 @pytest.mark.parametrize("k", [1, 20, 1000])
 def test_adversarial_run_of_one_letter(size, k):

@@ -67,27 +67,56 @@ inline std::size_t highest(std::size_t base, std::uint64_t mask) noexcept {
     return base + static_cast<std::size_t>(63 - std::countl_zero(mask));
 }
 
-// 128 windows a step while none passes, then 64 a step: the halves are tested together, and only a hit
-// pays for the masks.
+// Bit k: window s + k, for 64 windows; the halves are tested together, and only a hit pays for the masks.
+VELNOR_AVX2 inline std::uint64_t pair_mask64(const unsigned char* t, std::size_t s, RarePair pair, __m256i a,
+                                             __m256i b) noexcept {
+    const __m256i low = pair_lanes(t, s, pair, a, b);
+    const __m256i high = pair_lanes(t, s + 32, pair, a, b);
+    const __m256i any = _mm256_or_si256(low, high);
+    if (_mm256_testz_si256(any, any)) {
+        return 0;
+    }
+    return bits(low) | std::uint64_t{bits(high)} << 32;
+}
+
+// Whether unit `a` stands at pair.first of any of the 128 windows from s: one load for 32 windows, as
+// memchr reads, where the pair costs two.
+VELNOR_AVX2 inline bool any_first128(const unsigned char* t, std::size_t s, std::size_t first, __m256i a) noexcept {
+    const unsigned char* at = t + s + first;
+    const __m256i any = _mm256_or_si256(
+        _mm256_or_si256(_mm256_cmpeq_epi8(load(at), a), _mm256_cmpeq_epi8(load(at + 32), a)),
+        _mm256_or_si256(_mm256_cmpeq_epi8(load(at + 64), a), _mm256_cmpeq_epi8(load(at + 96), a)));
+    return !_mm256_testz_si256(any, any);
+}
+
+// Blocks of 128 windows are first asked for the rarer unit alone. The first `paired_steps` steps of a
+// call, and as many after any block that holds the unit (where it is likely common), test the pair, 64
+// windows a step: a search resumed past a hit may soon meet another. Then 32 windows, then one by one.
+constexpr unsigned paired_steps = 32;
+
 VELNOR_AVX2 std::size_t find_pair8(const unsigned char* t, std::size_t from, std::size_t end, RarePair pair,
                                    unsigned char a, unsigned char b) noexcept {
     const __m256i va = _mm256_set1_epi8(static_cast<char>(a));
     const __m256i vb = _mm256_set1_epi8(static_cast<char>(b));
     std::size_t s = from;
-    for (; end - s >= 128; s += 128) {
-        const __m256i any = _mm256_or_si256(
-            _mm256_or_si256(pair_lanes(t, s, pair, va, vb), pair_lanes(t, s + 32, pair, va, vb)),
-            _mm256_or_si256(pair_lanes(t, s + 64, pair, va, vb), pair_lanes(t, s + 96, pair, va, vb)));
-        if (!_mm256_testz_si256(any, any)) {
-            break;
+    unsigned paired = paired_steps;  // steps still to test by the pair
+    while (end - s >= 128) {
+        if (paired == 0) {
+            if (!any_first128(t, s, pair.first, va)) {
+                s += 128;
+                continue;
+            }
+            paired = paired_steps;
         }
+        --paired;
+        if (const std::uint64_t mask = pair_mask64(t, s, pair, va, vb); mask != 0) {
+            return lowest(s, mask);
+        }
+        s += 64;
     }
     for (; end - s >= 64; s += 64) {
-        const __m256i low = pair_lanes(t, s, pair, va, vb);
-        const __m256i high = pair_lanes(t, s + 32, pair, va, vb);
-        const __m256i any = _mm256_or_si256(low, high);
-        if (!_mm256_testz_si256(any, any)) {
-            return lowest(s, bits(low) | std::uint64_t{bits(high)} << 32);
+        if (const std::uint64_t mask = pair_mask64(t, s, pair, va, vb); mask != 0) {
+            return lowest(s, mask);
         }
     }
     if (end - s >= 32) {
@@ -103,20 +132,24 @@ VELNOR_AVX2 std::size_t rfind_pair8(const unsigned char* t, std::size_t from, st
                                     unsigned char a, unsigned char b) noexcept {
     const __m256i va = _mm256_set1_epi8(static_cast<char>(a));
     const __m256i vb = _mm256_set1_epi8(static_cast<char>(b));
-    for (; end - from >= 128; end -= 128) {
-        const __m256i any = _mm256_or_si256(
-            _mm256_or_si256(pair_lanes(t, end - 128, pair, va, vb), pair_lanes(t, end - 96, pair, va, vb)),
-            _mm256_or_si256(pair_lanes(t, end - 64, pair, va, vb), pair_lanes(t, end - 32, pair, va, vb)));
-        if (!_mm256_testz_si256(any, any)) {
-            break;
+    unsigned paired = paired_steps;
+    while (end - from >= 128) {
+        if (paired == 0) {
+            if (!any_first128(t, end - 128, pair.first, va)) {
+                end -= 128;
+                continue;
+            }
+            paired = paired_steps;
         }
+        --paired;
+        if (const std::uint64_t mask = pair_mask64(t, end - 64, pair, va, vb); mask != 0) {
+            return highest(end - 64, mask);
+        }
+        end -= 64;
     }
     for (; end - from >= 64; end -= 64) {
-        const __m256i low = pair_lanes(t, end - 64, pair, va, vb);
-        const __m256i high = pair_lanes(t, end - 32, pair, va, vb);
-        const __m256i any = _mm256_or_si256(low, high);
-        if (!_mm256_testz_si256(any, any)) {
-            return highest(end - 64, bits(low) | std::uint64_t{bits(high)} << 32);
+        if (const std::uint64_t mask = pair_mask64(t, end - 64, pair, va, vb); mask != 0) {
+            return highest(end - 64, mask);
         }
     }
     if (end - from >= 32) {
