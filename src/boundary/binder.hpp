@@ -54,6 +54,13 @@ public:
     // same, so that both conventions keep one rule.
     Arguments(const FunctionDescription& description, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames)
         : description_(description) {
+        // The common call, every parameter by position and nothing more, binds here without the general walk.
+        if (kwnames == nullptr && static_cast<std::size_t>(nargs) == description.parameters.size()) {
+            for (std::size_t i = 0; i < description.parameters.size(); ++i) {
+                slots_[i] = Ref::borrow(args[i]);
+            }
+            return;
+        }
         rest_ = extract_arguments_fastcall(description, args, nargs, kwnames, slots_.data());
     }
 
