@@ -587,6 +587,37 @@ class Liar(str):
         return True
 
 
+# The ASCII test is looked up at a process's first text call; when that lookup runs out of memory, only that
+# call may fail, and every later one must find it afresh.
+FIRST_CALL_WITHOUT_MEMORY = """
+import sys, _testcapi, velnor_lib
+utf16len, first = velnor_lib.utf16len, "passed"  # nothing of the script's own allocates below
+_testcapi.set_nomemory(int(sys.argv[1]))
+try:
+    utf16len("abc")
+except MemoryError:
+    first = "MemoryError"
+finally:
+    _testcapi.remove_mem_hooks()
+print(first, velnor_lib.utf16len("abc"), velnor_lib.utf16len("\\u00e9" * 300), velnor_lib.match_indices("abcab", "b"))
+"""
+
+
+def test_a_first_lookup_without_memory_fails_only_its_call():
+    testcapi = pytest.importorskip("_testcapi")
+    if not hasattr(testcapi, "set_nomemory"):
+        pytest.skip("this interpreter cannot fail its allocations on demand")
+    firsts = set()
+    for start in range(4):
+        done = subprocess.run([sys.executable, "-c", FIRST_CALL_WITHOUT_MEMORY, str(start)], capture_output=True,
+                              text=True, timeout=60)
+        assert done.returncode == 0, done.stderr
+        first, *later = done.stdout.split(" ", 1)
+        assert later == ["3 300 [1, 4]\n"], (start, done.stdout)
+        firsts.add(first)
+    assert "MemoryError" in firsts  # the lookup did meet a failed allocation
+
+
 @pytest.mark.parametrize("text", ["\U0001F600", "a\u00e9" * 20, "a\u00e9" * 200, "\U0001F600" * 300, "\u00e9" * 2000])
 def test_a_subclass_cannot_claim_to_be_ascii(text):
     assert velnor_lib.utf16len(Liar(text)) == len(text.encode("utf-16-le")) // 2
