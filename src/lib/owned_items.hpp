@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstring>
 #include <memory>
+#include <span>
 #include <utility>
 
 namespace velnor::chunks {
@@ -27,13 +28,17 @@ public:
     std::size_t size() const noexcept { return size_; }
     bool empty() const noexcept { return size_ == 0; }
 
-    // Takes over the reference of `item`; the storage starts with room for 4 and doubles when full.
-    void push(boundary::Ref&& item) {
+    // The free slots after the items, at least one: the storage starts with room for 4 and doubles when
+    // full. References written there are owned once `commit` counts them.
+    std::span<PyObject*> free_slots() {
         if (size_ == capacity_) {
             grow();
         }
-        items_[size_++] = item.release();
+        return {items_.get() + size_, capacity_ - size_};
     }
+
+    // Takes over the first `count` free slots as items.
+    void commit(std::size_t count) noexcept { size_ += count; }
 
     // Releases every item and keeps the storage for the next chunk.
     void discard() noexcept {
