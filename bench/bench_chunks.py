@@ -1,6 +1,7 @@
 """Chunked iteration of range(N) against itertools.batched, more_itertools.chunked and an islice loop; and of a
 list, a range and a generator of 10**6 items against itertools.batched and cytoolz.partition_all (and slices of
-the list).
+the list), with a lower bound for any chunker that gives lists: chunk_bound.c, compiled here when a C compiler
+is found.
 
 Run: `python bench/bench_chunks.py [--repeat R] [--n N]`. Every contender runs in the same process, rounds
 interleaved so that load from elsewhere hits them alike; the table shows medians, nanoseconds per item and
@@ -8,9 +9,18 @@ ratios against the peers. `batched` exists from Python 3.12 on and is skipped be
 """
 
 import argparse
+import gc
+import importlib.machinery
+import importlib.util
 import itertools
+import os
+import pathlib
+import shutil
 import statistics
+import subprocess
 import sys
+import sysconfig
+import tempfile
 import time
 
 import more_itertools
@@ -52,9 +62,36 @@ SOURCES = {
 }
 
 
-def source_contenders():
-    """Chunkers taking (source, k): ours and the peers that build tuples (batched) or tuples too (cytoolz)."""
+BOUND = "C loop, full API (bound)"
+
+
+def compiled_bound():
+    """chunk_bound.c built for this interpreter, or None where no C compiler works (then the row is left out)."""
+    compiler = os.environ.get("CC") or shutil.which("cc") or shutil.which("gcc") or shutil.which("clang")
+    if compiler is None:
+        return None
+    target = pathlib.Path(tempfile.mkdtemp(prefix="chunk-bound-")) / f"chunk_bound{sysconfig.get_config_var('EXT_SUFFIX')}"
+    command = [compiler, "-O2", "-shared", "-fPIC", f"-I{sysconfig.get_paths()['include']}",
+               str(pathlib.Path(__file__).with_name("chunk_bound.c")), "-o", str(target)]
+    if sys.platform == "darwin":
+        command[1:1] = ["-undefined", "dynamic_lookup"]
+    try:
+        subprocess.run(command, check=True, capture_output=True)
+    except (OSError, subprocess.CalledProcessError):
+        return None
+    loader = importlib.machinery.ExtensionFileLoader("chunk_bound", str(target))
+    module = importlib.util.module_from_spec(importlib.util.spec_from_loader("chunk_bound", loader))
+    loader.exec_module(module)
+    return module
+
+
+def source_contenders(bound=None):
+    """Chunkers taking (source, k): ours, the peers that build tuples (batched) or tuples too (cytoolz), and
+    the C lower bound for lists when it was compiled."""
     found = {"iter_chunk": lambda source, k: list(iter_chunk(source, k))}
+    if bound is not None:
+        found[BOUND] = lambda source, k: (bound.chunks_of_list(source, k) if type(source) is list
+                                          else bound.chunks_of_iterator(iter(source), k))
     if hasattr(itertools, "batched"):
         found["itertools.batched"] = lambda source, k: list(itertools.batched(source, k))
         # Lists, as iter_chunk gives: at small k most of the time goes to the lists themselves (two allocations
@@ -73,9 +110,10 @@ def list_slices(source, k):
 def source_rows(repeat, n=10**6):
     """Rows for chunking each kind of source of n items at each k, interleaved contender by contender."""
     items = list(range(n))
+    bound = compiled_bound()
     rows = []
     for name, make in SOURCES.items():
-        runs = source_contenders()
+        runs = source_contenders(bound)
         if name == "list":
             runs["list slices"] = list_slices
         for k in SIZES:
@@ -83,6 +121,7 @@ def source_rows(repeat, n=10**6):
             for _ in range(repeat):
                 for contender, function in runs.items():
                     source = make(items)
+                    gc.collect()  # each call starts from the same collector state; see `seconds`
                     start = time.process_time()
                     function(source, k)
                     times[contender].append(time.process_time() - start)
@@ -94,7 +133,11 @@ def source_rows(repeat, n=10**6):
 
 
 def seconds(function, n, k, loops=1):
-    # CPU time of this process: other load on a shared machine disturbs it less than wall time.
+    # CPU time of this process: other load on a shared machine disturbs it less than wall time. Chunks are
+    # containers, so the cyclic collector runs while they are made, and how much it traverses depends on
+    # what earlier calls left; a collection first gives every contender the same start (timeit instead
+    # turns the collector off, which would hide the cost of lists against tuples).
+    gc.collect()
     start = time.process_time()
     for _ in range(loops):
         function(n, k)

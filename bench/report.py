@@ -129,6 +129,20 @@ def print_aims(rows):
         print(f"  {group:6} {operation:22} {peer:22} {value:6.2f}  aim >= {least:g}  {'ok' if value >= least else 'MISS'}")
 
 
+def print_bounds(rows):
+    """Where the C lower bound for lists was measured: how close ours comes to it, and how the tuple-building
+    peers compare with it. A peer faster than the bound cannot be met by any chunker that gives lists."""
+    bounds = [row for row in rows if row["peer"] == "C loop, full API (bound)" and row["peer_s"] is not None]
+    if not bounds:
+        return
+    print("\nlower bound for lists (bench/chunk_bound.c): bound / ours, and peer / bound:")
+    for bound in bounds:
+        peers = [row for row in rows if row["operation"] == bound["operation"] and row["size"] == bound["size"]
+                 and row["peer"] in ("itertools.batched", "cytoolz.partition_all") and row["peer_s"] is not None]
+        versus = "  ".join(f"{row['peer']} {row['peer_s'] / bound['peer_s']:.2f}" for row in peers)
+        print(f"  {bound['operation']:22} {bound['peer_s'] / bound['ours_s']:6.2f}  {versus}")
+
+
 def print_table(rows):
     lines = [HEADER, *(cells(row) for row in rows)]
     widths = [max(len(line[i]) for line in lines) for i in range(len(HEADER))]
@@ -291,6 +305,7 @@ def main():
     print(f"{machine()}; {interpreter()}\n")
     print_table(rows)
     print_aims(rows)
+    print_bounds(rows)
     RESULTS.mkdir(exist_ok=True)
     (RESULTS / "rows.json").write_text(json.dumps(rows, indent=1) + "\n", encoding="utf-8")
     table = markdown(rows, options.quick, seconds)
