@@ -157,8 +157,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (input.byte() % 4 == 0 && !pattern.empty()) {
         pattern[input.byte() % pattern.size()] = alphabet[input.byte() % letters];
     }
-    // Around one or two blocks, so that matches straddle the block edges.
-    const std::size_t target = text::code_point_block * (1 + input.byte() % 2) + (input.byte() % 80) - 40;
+    // Around one or two blocks, so that matches straddle the block edges: a text of the first three letters
+    // alone is Latin-1, searched in blocks of bytes, which are longer.
+    const std::size_t block = letters <= 3 ? text::block_length<unsigned char> : text::code_point_block;
+    const std::size_t target = block * (1 + input.byte() % 2) + (input.byte() % 80) - 40;
     const std::uint8_t mutate = input.byte();
     std::vector<std::uint32_t> t;
     t.reserve(target);

@@ -8,7 +8,9 @@ import pytest
 
 from text_oracle import MATCH_NAMES, call, oracle
 
-BLOCK = 16384  # code points per block; the forward reader's edges count from the start, the backward one's from the end
+# Code points per block: 16384 for text read as Latin-1 bytes, 4096 for text read as UTF-32; multiples of
+# 16384 are edges of both. The forward reader's edges count from the start, the backward one's from the end.
+BLOCK = 16384
 SHORTEST = 1024  # shorter texts are encoded to UTF-8 instead
 
 # Repeating fillers for each way the interpreter stores a str: one byte (Latin-1), two bytes (CJK) and four
@@ -109,20 +111,25 @@ def test_patterns_as_long_as_blocks(pattern_length):
     assert_every_function_matches_oracle(run, "\u00e9" * pattern_length)
 
 
+LATIN1_LENGTH = 4 * BLOCK + 77
+
+
 @pytest.mark.parametrize("late", ["\u4e2d", "\U0001F600", None])
-@pytest.mark.parametrize("block", [0, 1, 3])
+# Where the wider code point sits: in the first 512 code points of the first block either reader takes (its
+# first look), just past them, mid-block, and in later blocks.
+@pytest.mark.parametrize("at", [0, 511, 512, BLOCK // 2, BLOCK + BLOCK // 2, 3 * BLOCK + BLOCK // 2,
+                                LATIN1_LENGTH - BLOCK, LATIN1_LENGTH - BLOCK + 511, LATIN1_LENGTH - BLOCK + 512])
 @pytest.mark.parametrize("pattern", ["Q", "\u00e9Q", "Q\u4e2d", "\u00ff\u00e9"])
-def test_latin1_text_then_a_wider_code_point(late, block, pattern):
+def test_latin1_text_then_a_wider_code_point(late, at, pattern):
     # Text that the interpreter keeps at one byte a code point is searched as such bytes, block by block,
     # until a block holds a wider code point: then the whole search runs again over code points. Matches
     # before, in and after that block, and patterns that only the wider part can hold.
-    letters = list(filler("latin1", 4 * BLOCK + 77))
+    letters = list(filler("latin1", LATIN1_LENGTH))
     for place in (5, BLOCK - 1, 2 * BLOCK + 3, len(letters) - 9):
         letters[place:place + len(pattern)] = pattern
     if late is not None:
-        at = block * BLOCK + BLOCK // 2
         letters[at:at + len(pattern) + 1] = late + pattern
-    text = "".join(letters)[:4 * BLOCK + 77]
+    text = "".join(letters)[:LATIN1_LENGTH]
     assert_every_function_matches_oracle(text, pattern)
 
 

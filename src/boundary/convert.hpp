@@ -111,15 +111,17 @@ private:
     Ref latin1_block(std::size_t start, std::size_t size, Ref& piece);
 
     static constexpr unsigned retry_after = 64;
+    static constexpr std::size_t probe_length = 512;  // code points of the first look at a Latin-1 block
     PyObject* text_;
-    unsigned skip_ = 0;  // blocks still to read without trying Latin-1
+    unsigned skip_ = 0;      // blocks still to read without trying Latin-1
+    bool probed_ = false;    // a Latin-1 block was read or tried already
 };
 
 // Calls `visit(block)` with consecutive blocks (std::span<const std::uint32_t>) of a str's code points,
 // copied through one fixed buffer, so memory stays constant whatever the length of the text.
 template <class Visit>
 void for_each_utf32_block(PyObject* text, Visit&& visit) {
-    constexpr Py_ssize_t block = 16384;  // 64 KB: stays in the second-level cache between copy and visit
+    constexpr Py_ssize_t block = 4096;  // 16 KB: still in the nearest caches between copy and visit
     const Py_ssize_t length = PyUnicode_GetLength(text);
     if (length < 0) {
         throw_python_error();

@@ -87,7 +87,7 @@ private:
 // Reads the whole text and finds nothing: a pattern longer than the text still lets `read` check it all.
 template <class Char, class Read>
 void read_only(std::size_t length, const Read& read) {
-    std::vector<Char> block(std::min(length, code_point_block));
+    std::vector<Char> block(std::min(length, block_length<Char>));
     core::InterruptPoll poll;
     for (std::size_t start = 0; start < length; start += block.size()) {
         read(start, std::span<Char>(block).first(std::min(block.size(), length - start)));
@@ -99,7 +99,7 @@ void read_only(std::size_t length, const Read& read) {
 template <class Char, class Read>
 Positions every_boundary(std::size_t length, Unit unit, const Read& read) {
     Positions positions;
-    std::vector<Char> block(std::min(length, code_point_block));
+    std::vector<Char> block(std::min(length, block_length<Char>));
     std::size_t count = 0;
     core::InterruptPoll poll;
     for (std::size_t start = 0; start < length; start += block.size()) {
@@ -125,7 +125,7 @@ Positions forward(std::size_t length, std::span<const Char> pattern, Unit unit, 
         read_only<Char>(length, read);
         return {};
     }
-    const std::size_t block = std::max(code_point_block, m);
+    const std::size_t block = std::max(block_length<Char>, m);
     std::vector<Char> window(std::min(length, block + m - 1));
     ForwardSearcher<Char> searcher(pattern);
     PrefixCount<Char> prefix(unit);
@@ -171,7 +171,7 @@ Positions backward(std::size_t length, std::span<const Char> pattern, Unit unit,
         read_only<Char>(length, read);
         return {};
     }
-    const std::size_t block = std::max(code_point_block, m);
+    const std::size_t block = std::max(block_length<Char>, m);
     std::vector<Char> window(std::min(length, block + m - 1));
     BackwardSearcher<Char> searcher(pattern);
     // Blocks come from the end, so the units before a match are only known once the whole text has been

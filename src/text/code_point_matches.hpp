@@ -17,8 +17,13 @@ namespace velnor::text {
 // exception leaves the search.
 using ReadCodePoints = std::function<void(std::size_t start, std::span<std::uint32_t> out)>;
 
-// Code points read at a time: 64 KB, which stays in the second-level cache from copy to search.
-inline constexpr std::size_t code_point_block = 16384;
+// Code points read at a time, as many as fill 16 KB: the interpreter's copy and ours of a block are then
+// still in the nearest caches when the search reads them (4096 code points read as UTF-32 ran 10-20 %
+// faster than 16384 on text stored at two or four bytes a character; smaller blocks of one-byte text pay
+// more per block than they gain).
+template <class Char>
+inline constexpr std::size_t block_length = 16384 / sizeof(Char);
+inline constexpr std::size_t code_point_block = block_length<std::uint32_t>;
 
 // Returns the starts of the disjoint occurrences of `pattern` found left to right (the leftmost wins),
 // ascending, in `unit`, in a text of `length` code points. Every code point of the text is read once,
