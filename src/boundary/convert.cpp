@@ -151,10 +151,12 @@ bool CodePointReader::read_latin1(std::size_t start, std::span<unsigned char> ou
     // Text stored wider than a byte mostly shows it early: a short first look spares copying a whole block
     // of four-byte characters only to learn that.
     if (!std::exchange(probed_, true) && out.size() > probe_length && !latin1_block(start, probe_length, piece)) {
+        skip_ = retry_after;
         return false;
     }
     Ref latin1 = latin1_block(start, out.size(), piece);
     if (!latin1) {
+        skip_ = retry_after;
         return false;
     }
     std::memcpy(out.data(), PyBytes_AsString(latin1.get()), out.size());

@@ -102,7 +102,8 @@ public:
     explicit CodePointReader(PyObject* text) noexcept : text_(text) {}
 
     void read(std::size_t start, std::span<std::uint32_t> out);
-    // Copies the block as Latin-1 bytes, or answers false when it holds a code point above U+00FF.
+    // Copies the block as Latin-1 bytes, or answers false when it holds a code point above U+00FF (and
+    // `read` then takes the next blocks as code points without trying Latin-1 first).
     bool read_latin1(std::size_t start, std::span<unsigned char> out);
     PyObject* text() const noexcept { return text_; }
 

@@ -105,10 +105,11 @@ Ref match_code_points(const Arguments<2>& arguments, PyObject* string, std::size
         arguments.convert(1, to_text);
         throw InternalFault("a pattern that failed as code points converted to UTF-8");
     }
-    // Text the interpreter keeps at one byte a code point is searched as such bytes; any other as code points.
-    CodePointReader latin1_reader(string);
-    const auto read_latin1 = [&latin1_reader](std::size_t start, std::span<unsigned char> out) {
-        return latin1_reader.read_latin1(start, out);
+    // Text the interpreter keeps at one byte a code point is searched as such bytes; any other as code points,
+    // through the same reader, which then knows not to try Latin-1 again at once.
+    CodePointReader reader(string);
+    const auto read_latin1 = [&reader](std::size_t start, std::span<unsigned char> out) {
+        return reader.read_latin1(start, out);
     };
     std::optional<text::Positions> found = Way == Direction::forward
                                                ? text::match_latin1(length, *pattern, Unit, read_latin1)
@@ -116,7 +117,7 @@ Ref match_code_points(const Arguments<2>& arguments, PyObject* string, std::size
     if (found) {
         return to_int_list(*found);
     }
-    const auto read = [reader = CodePointReader(string)](std::size_t start, std::span<std::uint32_t> out) mutable {
+    const auto read = [&reader](std::size_t start, std::span<std::uint32_t> out) {
         reader.read(start, out);
         if (text::holds_surrogate(out)) {
             raise_encode_error(reader.text());
