@@ -274,6 +274,23 @@ def test_dense_matches_around_vector_widths(length, name):
             assert call(name, text, pattern) == oracle(name, text, pattern), (text, pattern)
 
 
+# A one-byte pattern keeps its first 1024 offsets from one pass; a text holding more is counted past them, and
+# a non-ASCII text is searched as any other pattern: counts on either side of that, spread over the text or
+# all near its start, and the end.
+@pytest.mark.parametrize("count", [0, 1, 1023, 1024, 1025, 3000])
+@pytest.mark.parametrize("spread", [True, False])
+@pytest.mark.parametrize("filler", ["abcdefgh", "\u00e9bcdefgh"])
+@pytest.mark.parametrize("name", MATCH_NAMES)
+def test_one_byte_patterns_by_number_of_matches(count, spread, filler, name):
+    length = 4 * 3000 + 7 if spread else count + 50
+    letters = list((filler * length)[:length])
+    for k in range(count):
+        letters[k * 4 + 3 if spread else k + 1] = "q"
+    letters[-1] = "q"
+    text = "".join(letters)
+    assert call(name, text, "q") == oracle(name, text, "q")
+
+
 # Long scans ask blocks of 128 windows for one unit of the pattern alone, and test the pair of units for a
 # run of steps at the start of a call and after any block that holds that unit: matches and decoys (each
 # unit of the pattern alone) far enough apart that each way meets them, around the block edges.

@@ -11,6 +11,7 @@
 #include "text/matches.hpp"
 
 #include <algorithm>
+#include <array>
 #include <climits>
 #include <cstdint>
 #include <optional>
@@ -172,9 +173,21 @@ Ref byte_offsets_appended(std::string_view text, char byte) {
     return list;
 }
 
+// A text holding few of the byte is read once, its offsets kept here; one holding more is counted past them
+// as well, so that its list is made at its final length.
 template <Direction Way>
 Ref byte_offsets(std::string_view text, char byte) {
-    const std::size_t count = text::count_byte(text, byte);
+    std::array<std::size_t, 1024> first;
+    const std::size_t held = text::first_bytes(text, byte, first);
+    if (held < first.size()) {
+        Ref list = checked(PyList_New(static_cast<Py_ssize_t>(held)));
+        for (std::size_t index = 0; index < held; ++index) {
+            const std::size_t at = Way == Direction::forward ? index : held - 1 - index;
+            PyList_SetItem(list.get(), static_cast<Py_ssize_t>(at), new_offset(first[index]));
+        }
+        return list;
+    }
+    const std::size_t count = held + text::count_byte(text.substr(first.back() + 1), byte);
     return count <= presized_list_limit ? byte_offsets_presized<Way>(text, byte, count)
                                            : byte_offsets_appended<Way>(text, byte);
 }

@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstring>
+#include <span>
 #include <string_view>
 
 namespace velnor::text {
@@ -25,6 +26,22 @@ Positions rmatch_positions(std::string_view text, std::string_view pattern, Unit
 
 // Returns the number of times `byte` occurs in `text`.
 std::size_t count_byte(std::string_view text, char byte);
+
+// Writes the offsets of the first out.size() occurrences of `byte`, left to right, and returns how many it
+// wrote: fewer than out.size() means that those are all.
+inline std::size_t first_bytes(std::string_view text, char byte, std::span<std::size_t> out) noexcept {
+    const char* const begin = text.data();
+    const char* const end = begin + text.size();
+    std::size_t found = 0;
+    for (const char* at = begin; found < out.size() && at < end; ++at) {
+        at = static_cast<const char*>(std::memchr(at, byte, static_cast<std::size_t>(end - at)));
+        if (at == nullptr) {
+            break;
+        }
+        out[found++] = static_cast<std::size_t>(at - begin);
+    }
+    return found;
+}
 
 // Calls `emit(offset)` for each occurrence of `byte`, left to right.
 template <class Emit>
