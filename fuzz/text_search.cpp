@@ -22,6 +22,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <optional>
 #include <span>
 #include <string>
@@ -319,6 +320,17 @@ void check_byte_matches(const std::string& t, const std::string& p, const Refere
           "forward byte matches disagree with the reference");
     check(equal(text::rmatch_positions(t, p, text::Unit::byte), expected.backward()),
           "backward byte matches disagree with the reference");
+    if (p.size() == 1) {
+        // The one-byte route: the offsets kept from a first pass, as many as fit, and the count of all.
+        const std::vector<std::size_t>& all = expected.forward();
+        std::size_t kept[8];
+        for (std::size_t room = 0; room <= std::size(kept); ++room) {
+            const std::size_t held = text::first_bytes(t, p[0], std::span<std::size_t>(kept, room));
+            check(held == std::min(room, all.size()) && std::equal(kept, kept + held, all.begin()),
+                  "first_bytes disagrees with the reference");
+        }
+        check(text::count_byte(t, p[0]) == all.size(), "count_byte disagrees with the reference");
+    }
 }
 
 // The searchers read UTF-8 as a span of bytes.
