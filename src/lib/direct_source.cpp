@@ -1,6 +1,7 @@
 #include "lib/direct_source.hpp"
 
 #include "boundary/error.hpp"
+#include "core/compiler.hpp"
 #include "core/interrupt.hpp"
 
 #include <algorithm>
@@ -90,9 +91,26 @@ Ref DirectSource::read(PyObject* container, std::size_t limit, bool& exhausted) 
     return read_range(limit, exhausted);
 }
 
+Ref DirectSource::read_list(PyObject* list, std::size_t limit, bool& exhausted) {
+    if (limit > static_cast<std::size_t>(copy_piece)) {
+        return read_list_in_pieces(list, limit, exhausted);
+    }
+    // One slice, the common case: a short slice is also the list's end, as it would be for its iterator.
+    const Py_ssize_t available = PyList_Size(list) - index_;
+    if (available <= 0) {
+        exhausted = true;
+        return {};
+    }
+    const Py_ssize_t length = chunk_length(available, limit);
+    Ref chunk = checked(PyList_GetSlice(list, index_, index_ + length));
+    index_ += length;
+    exhausted = static_cast<std::size_t>(length) < limit;
+    return chunk;
+}
+
 // No Python code runs while a slice is copied; between pieces a signal handler may run and change the
 // list, which is then read afresh, as its iterator would read it.
-Ref DirectSource::read_list(PyObject* list, std::size_t limit, bool& exhausted) {
+Ref DirectSource::read_list_in_pieces(PyObject* list, std::size_t limit, bool& exhausted) {
     Ref chunk;
     std::size_t taken = 0;
     while (taken < limit) {

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "boundary/ref.hpp"
+#include "core/compiler.hpp"
 
 #include <cstddef>
 #include <cstdint>
@@ -30,6 +31,8 @@ private:
     explicit DirectSource(Kind kind) noexcept : kind_(kind) {}
 
     boundary::Ref read_list(PyObject* list, std::size_t limit, bool& exhausted);
+    // A chunk longer than one slice may take: copied in pieces, polling between them.
+    VELNOR_COLD boundary::Ref read_list_in_pieces(PyObject* list, std::size_t limit, bool& exhausted);
     boundary::Ref read_tuple(PyObject* tuple, std::size_t limit, bool& exhausted);
     boundary::Ref read_range(std::size_t limit, bool& exhausted);
 
