@@ -149,7 +149,7 @@ bool CodePointReader::read_latin1(std::size_t start, std::span<unsigned char> ou
     }
     Ref piece;
     // Text stored wider than a byte mostly shows it early: a short first look spares copying a whole block
-    // of four-byte characters only to learn that.
+    // of two- or four-byte characters only to learn that.
     if (!std::exchange(probed_, true) && out.size() > probe_length && !latin1_block(start, probe_length, piece)) {
         skip_ = retry_after;
         return false;
