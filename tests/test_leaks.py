@@ -352,6 +352,8 @@ def text_rows():
         rows += [
             Row(f"{name}", function, (text, "a")),
             Row(f"{name}(empty pattern)", function, (text, "")),
+            # A one-byte pattern with more matches than the first pass keeps: counted, then a presized list.
+            Row(f"{name}(one byte, many matches)", function, ("ab" * 1500, "a")),
             Row(f"{name}(keywords)", lambda x, y, f=function: f(substring=y, string=x), (text, "\u20ac")),
             Row(f"{name}(bytes)", function, (b"abc", "a"), TypeError),
             Row(f"{name}(None pattern)", function, (text, None), TypeError),
