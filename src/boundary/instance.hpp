@@ -30,9 +30,13 @@ struct derived_of<Class> {
     using type = typename Class::Derived;
 };
 
+// Under abi3t the object header is opaque: the type asks for this much room after its base's, and an
+// instance's part of it is found through the interpreter.
 template <class Value, class Derived = NoDerived>
 struct Instance {
+#if !defined(Py_TARGET_ABI3T)
     PyObject ob_base;
+#endif
     BorrowFlag borrow;
     Value value;
     Derived derived;
@@ -48,7 +52,11 @@ bool is_instance(PyObject* object) noexcept {
 
 template <class Class>
 InstanceOf<Class>* instance(PyObject* object) noexcept {
+#if defined(Py_TARGET_ABI3T)
+    return static_cast<InstanceOf<Class>*>(PyObject_GetTypeData(object, Class::type()));
+#else
     return reinterpret_cast<InstanceOf<Class>*>(object);
+#endif
 }
 
 // An instance's value read in place under a shared hold that lasts as long as this object.

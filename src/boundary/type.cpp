@@ -49,7 +49,11 @@ PyTypeObject* create_type(const ClassDescription& description) {
 
     PyType_Spec spec{
         .name = description.qualified_name,
+#if defined(Py_TARGET_ABI3T)
+        .basicsize = -description.basic_size,  // the instance data after the opaque header
+#else
         .basicsize = description.basic_size,
+#endif
         .itemsize = 0,
         .flags = Py_TPFLAGS_DEFAULT,
         .slots = slots.data(),
