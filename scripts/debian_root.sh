@@ -47,14 +47,16 @@ debian_root_install() {
 debian_root_make() {
     local root=$1 mirror
     shift
-    rm -rf "$root"
+    # Never delete through a mount that an interrupted run left behind.
+    debian_root_leave "$root"
+    rm -rf --one-file-system "$root"
     command -v debootstrap >/dev/null ||
         { apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq debootstrap >/dev/null; } ||
         return 1
     mirror=$(debian_mirror)
     [ -n "$mirror" ] || return 1
     # A failed debootstrap leaves a half root behind, which the next attempt must not build on.
-    debian_retry sh -c 'rm -rf "$1" && debootstrap --variant=minbase sid "$1" "$2"' debootstrap "$root" "$mirror" ||
+    debian_retry sh -c 'rm -rf --one-file-system "$1" && debootstrap --variant=minbase sid "$1" "$2"' debootstrap "$root" "$mirror" ||
         return 1
     cp /etc/resolv.conf "$root/etc/resolv.conf"
     debian_retry debian_root_apt "$root" update -qq || return 1

@@ -6,15 +6,15 @@
 #
 #   scripts/free_threaded.sh      # last line: the command that runs the interpreter
 #
-# FT_ROOT picks the root (default build/debian-sid, the one wheel_matrix.sh makes, so that a CI run builds on
-# the root its wheel stage made). A finished interpreter in the root is reused (its marker file says so); a
-# fresh root gets the one kept in FT_CACHE (default build/python3.13t.tar.gz) from an earlier build on this
-# machine. From nothing: 7-12 minutes, most of it `make -j2`.
+# FT_ROOT picks the root (default: SID_ROOT or build/debian-sid, the one wheel_matrix.sh makes, so that a CI
+# run builds on the root its wheel stage made). A finished interpreter in the root is reused (its marker file
+# says so); a fresh root gets the one kept in FT_CACHE (default build/python3.13t.tar.gz) from an earlier
+# build on this machine. From nothing: 7-12 minutes, most of it `make -j2`.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/debian_root.sh
 
-FT_ROOT=${FT_ROOT:-build/debian-sid}
+FT_ROOT=${FT_ROOT:-${SID_ROOT:-build/debian-sid}}
 FT_CACHE=${FT_CACHE:-build/python3.13t.tar.gz}
 PREFIX=/opt/python3.13t
 PYTHON=$PREFIX/bin/python3.13t

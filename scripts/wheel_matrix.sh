@@ -11,6 +11,7 @@
 # CI=true. When it cannot be made (no network, no debootstrap), 3.14 and 3.15 are skipped with a line saying so.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+. scripts/debian_root.sh
 
 FLOOR_MINOR=10            # 3.10: the stable-ABI floor the wheel is tagged for
 EXPECTED="3.10 3.11 3.12 3.13"
@@ -133,37 +134,17 @@ SID_ROOT=${SID_ROOT:-build/debian-sid}
 SID_PYTHONS="3.14 3.15"
 sid_log=$WORK/debian-sid.log
 
-debian_mirror() {
-    local uri
-    uri=$(sed -n 's/^URIs:[[:space:]]*//p' /etc/apt/sources.list.d/*.sources 2>/dev/null | grep -v security | head -n 1)
-    [ -n "$uri" ] || uri=$(sed -nE 's/^deb[[:space:]]+(\[[^]]*\][[:space:]]+)?([^[:space:]]+).*/\2/p' \
-        /etc/apt/sources.list 2>/dev/null | grep -v security | head -n 1)
-    echo "${uri%% *}"
-}
-
 # Makes (or, outside CI, reuses) the root with every sid interpreter and its venv module.
 make_sid_root() {
-    local packages=(ca-certificates) minor mirror
+    local packages=() minor
     for minor in $SID_PYTHONS; do
         packages+=("python$minor" "python$minor-venv")
     done
-    if [ "${CI:-}" != true ] && [ -f "$SID_ROOT/.velnor-ready" ]; then
-        return 0
+    if [ "${CI:-}" != true ] && debian_root_ready "$SID_ROOT"; then
+        debian_root_install "$SID_ROOT" "${packages[@]}"
+        return
     fi
-    rm -rf "$SID_ROOT"
-    command -v debootstrap >/dev/null ||
-        { apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq debootstrap >/dev/null; } ||
-        return 1
-    mirror=$(debian_mirror)
-    [ -n "$mirror" ] || return 1
-    debootstrap --variant=minbase sid "$SID_ROOT" "$mirror" || return 1
-    cp /etc/resolv.conf "$SID_ROOT/etc/resolv.conf"
-    # A snapshot mirror serves Release files past their validity date; what matters is their signature.
-    chroot "$SID_ROOT" apt-get -o Acquire::Check-Valid-Until=false update -qq || return 1
-    DEBIAN_FRONTEND=noninteractive chroot "$SID_ROOT" apt-get install -y -qq --no-install-recommends \
-        "${packages[@]}" || return 1
-    chroot "$SID_ROOT" apt-get clean
-    touch "$SID_ROOT/.velnor-ready"
+    debian_root_make "$SID_ROOT" "${packages[@]}"
 }
 
 sid_started=$SECONDS
@@ -172,21 +153,8 @@ if ! make_sid_root >"$sid_log" 2>&1; then
     echo "wheel-matrix: SKIP Python $SID_PYTHONS: cannot make the Debian sid root in $SID_ROOT (log: $sid_log)"
 else
     echo "wheel-matrix: Debian sid root ready in $((SECONDS - sid_started)) s"
-    # The host's name resolution and pip configuration, so that pip inside reaches what it reaches here.
-    cp /etc/resolv.conf "$SID_ROOT/etc/resolv.conf"
-    # The host's trusted certificates too (a local proxy's own authority may be among them).
-    [ -f /etc/ssl/certs/ca-certificates.crt ] && mkdir -p "$SID_ROOT/etc/ssl/certs" &&
-        cp /etc/ssl/certs/ca-certificates.crt "$SID_ROOT/etc/ssl/certs/ca-certificates.crt"
-    [ -f /etc/pip.conf ] && cp /etc/pip.conf "$SID_ROOT/etc/pip.conf"
-    if [ -d /etc/xdg/pip ]; then
-        mkdir -p "$SID_ROOT/etc/xdg" && rm -rf "$SID_ROOT/etc/xdg/pip" && cp -r /etc/xdg/pip "$SID_ROOT/etc/xdg/pip"
-    fi
-    if [ -d "$HOME/.config/pip" ]; then
-        mkdir -p "$SID_ROOT/root/.config" && rm -rf "$SID_ROOT/root/.config/pip" &&
-            cp -r "$HOME/.config/pip" "$SID_ROOT/root/.config/pip"
-    fi
-    mountpoint -q "$SID_ROOT/proc" || mount -t proc proc "$SID_ROOT/proc"
-    trap 'umount "$SID_ROOT/proc" 2>/dev/null || true' EXIT
+    debian_root_enter "$SID_ROOT"
+    trap 'debian_root_leave "$SID_ROOT"' EXIT
     # The wheel and the suite (with its pytest settings) inside the root; PIP_* variables pass through.
     inside=/tmp/velnor-matrix
     rm -rf "$SID_ROOT$inside" && mkdir -p "$SID_ROOT$inside/project"

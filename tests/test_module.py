@@ -1,5 +1,9 @@
 """The module object: registration order, version, and the traits every class shares."""
 import importlib.util
+import os
+import subprocess
+import sys
+import sysconfig
 import weakref
 
 import pytest
@@ -34,6 +38,26 @@ def test_all_lists_every_name_in_registration_order():
 
 def test_version():
     assert velnor_lib.__version__ == "0.3.0-beta6"
+
+
+def test_module_name_and_docstring():
+    # Every build names the module the same, whether it comes from a definition object or from slots.
+    assert velnor_lib.__name__ == "velnor_lib"
+    assert velnor_lib.__doc__ == (
+        "Integer spans, real intervals, text match indices and chunked iteration, implemented in native code."
+    )
+
+
+@pytest.mark.skipif(not sysconfig.get_config_var("Py_GIL_DISABLED"), reason="free-threaded interpreters only")
+def test_import_leaves_the_gil_off():
+    # Nothing forces the GIL off here: a module that does not declare itself safe without it turns it on, with a
+    # RuntimeWarning that -W error makes an import failure.
+    environment = {name: value for name, value in os.environ.items() if name != "PYTHON_GIL"}
+    result = subprocess.run(
+        [sys.executable, "-W", "error::RuntimeWarning", "-c", "import sys, velnor_lib; print(sys._is_gil_enabled())"],
+        env=environment, capture_output=True, text=True, check=False,
+    )
+    assert (result.returncode, result.stdout, result.stderr) == (0, "False\n", "")
 
 
 def test_star_import_binds_every_name():
