@@ -5,7 +5,7 @@
 #   debian_root_make ROOT PACKAGE...  makes ROOT anew with PACKAGE... installed
 #   debian_root_install ROOT PACKAGE... adds packages to a made root
 #   debian_root_enter ROOT            the host's name resolution, certificates, pip settings and /proc inside
-#   debian_root_leave ROOT            unmounts what debian_root_enter mounted
+#   debian_root_leave ROOT            unmounts what debian_root_enter mounted here
 
 # Runs "$@" up to 4 times, 10 s apart: the mirrors drop a download now and then.
 debian_retry() {
@@ -48,7 +48,7 @@ debian_root_make() {
     local root=$1 mirror
     shift
     # Never delete through a mount that an interrupted run left behind.
-    debian_root_leave "$root"
+    umount "$root/proc" 2>/dev/null || true
     rm -rf --one-file-system "$root"
     command -v debootstrap >/dev/null ||
         { apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq debootstrap >/dev/null; } ||
@@ -79,9 +79,16 @@ debian_root_enter() {
         mkdir -p "$root/root/.config" && rm -rf "$root/root/.config/pip" &&
             cp -r "$HOME/.config/pip" "$root/root/.config/pip"
     fi
-    mountpoint -q "$root/proc" || mount -t proc proc "$root/proc"
+    if ! mountpoint -q "$root/proc"; then
+        mount -t proc proc "$root/proc"
+        debian_root_mounted=$root
+    fi
 }
 
+# Unmounts /proc only when this shell mounted it: another user of the root may still need it.
 debian_root_leave() {
-    umount "$1/proc" 2>/dev/null || true
+    if [ "${debian_root_mounted:-}" = "$1" ]; then
+        umount "$1/proc" 2>/dev/null || true
+        debian_root_mounted=""
+    fi
 }
