@@ -187,10 +187,13 @@ Ref compare(PyObject* left, PyObject* right, int op) {
     }
 }
 
-// `x in s`: the conversion error is raised as it is, never answered with False.
+// `x in s`: the conversion error is raised as it is, never answered with False. The receiver is held while
+// the item converts; an item other than an exact int or float may run Python code for that, and its hold
+// then tells writers of other threads not to wait for it.
 template <class Class>
 bool contains_point(PyObject* self, PyObject* item) {
-    const Shared<Class> receiver(self);
+    const bool native_item = PyLong_CheckExact(item) || PyFloat_CheckExact(item);
+    const Shared<Class> receiver(self, native_item ? HoldPolicy::waitable : HoldPolicy::runs_python);
     const auto point = Class::to_point(item);
     return contains(*receiver, receiver.derived(), point);
 }
