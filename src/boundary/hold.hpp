@@ -3,15 +3,22 @@
 // A conflict with a hold of the calling thread is a real conflict (re-entry, an object used as its own
 // operand while changed) and raises as always. A set held by another thread is only busy: the caller waits,
 // detached from the interpreter, and concurrent calls serialise. Waiting can never close a cycle, because a
-// thread only ever waits while it holds no set: the first hold of a call waits in place; a later one that
-// meets another thread's hold backs off instead (HoldBackOff unwinds the call, every hold is released on the
-// way out, and the entry trampoline waits and runs the call again, which is sound because no call changes
-// anything before it has taken all its holds). Holds taken around Python code are never waited for: a chunk
-// iterator's (its source runs inside), a membership test converting its item through Python, and every hold
-// of a thread that runs Python code inside another hold (a finaliser); those conflicts raise as they always
-// did. Each thread keeps its holds in an intrusive list in static thread-local storage (no allocation), which
-// tells its own holds from other threads' and lets a forked child keep the forking thread's holds and drop
-// the others.
+// thread only ever waits while it holds no set that others wait for: the first hold of a call waits in place;
+// a later one that meets another thread's hold backs off instead (HoldBackOff unwinds the call, every hold is
+// released on the way out, and the entry trampoline waits and runs the call again, which is sound because no
+// call changes anything before it has taken all its holds). Holds kept around Python code are never waited
+// for: a chunk iterator's (its source runs inside), a membership test converting its item through Python;
+// and a thread running Python code inside a set's hold (a finaliser, a signal handler) neither waits nor backs
+// off. Those conflicts raise as they always did.
+//
+// A thread tells its own holds from other threads' by the exclusive owner, by its count of waitable holds,
+// and by a list of its holds kept around Python code (intrusive, in static thread-local storage: nothing is
+// allocated). A forked child keeps the forking thread's holds of that list, the ones whose call is still in
+// progress across the fork, and finds every other hold free.
+//
+// Under the interpreter lock another thread can meet a hold only when Python code runs inside it: the rules
+// above keep every same-thread conflict and every hold around deliberate Python code raising as before, and
+// turn the rest (finalisers run by a collection) into waits.
 #pragma once
 
 #include "boundary/error.hpp"
@@ -27,7 +34,28 @@
 #define VELNOR_STATIC_TLS
 #endif
 
+// With an interpreter lock, every change of a guard word happens under it (a waiting thread only reads):
+// plain loads and stores suffice. Without one (free-threaded builds, or a module for both kinds), changes
+// are compare-and-swap.
+#if defined(Py_GIL_DISABLED) || defined(Py_TARGET_ABI3T)
+#define VELNOR_ATOMIC_HOLDS 1
+#else
+#define VELNOR_ATOMIC_HOLDS 0
+#endif
+
 namespace velnor::boundary {
+
+// Replaces `expected`, the word last read, by `wanted`; on failure `expected` is the word now.
+inline bool replace_word(std::atomic<std::uint64_t>& word, std::uint64_t& expected, std::uint64_t wanted,
+                         std::memory_order order) noexcept {
+#if VELNOR_ATOMIC_HOLDS
+    return word.compare_exchange_strong(expected, wanted, order, std::memory_order_relaxed);
+#else
+    static_cast<void>(expected);
+    word.store(wanted, order == std::memory_order_acquire ? std::memory_order_relaxed : order);
+    return true;
+#endif
+}
 
 // The guard word: bits 0-31 count shared holds (all ones: one exclusive hold), bits 32-47 count shared holds
 // that run Python code, bits 48-63 the fork generation the word was written in. A word of an older
@@ -55,12 +83,13 @@ enum class HoldMode : std::uint8_t { shared, exclusive };
 // kept while Python code runs is not either, and marks the word so that writers know.
 enum class HoldPolicy : std::uint8_t { waitable, never_waits, runs_python };
 
-class Hold;
+struct HoldNode;
 
-// The calling thread's holds (newest first), how many of them other threads may wait for, and how many of
-// those it had when its innermost trampoline was entered (nonzero: Python code runs inside a hold).
+// The calling thread's holds kept around Python code (newest first), how many holds it has that other
+// threads may wait for, and how many of those it had when its innermost trampoline was entered (nonzero:
+// Python code runs inside such a hold). A thread may wait only while it holds none that others wait for.
 struct ThreadHolds {
-    Hold* newest;
+    HoldNode* newest;
     unsigned waitable;
     unsigned outer_waitable;
 };
@@ -79,32 +108,57 @@ struct HoldBackOff {
 // signal handler raised meanwhile.
 bool wait_after_back_off(const HoldBackOff& conflict) noexcept;
 
-// Installs the fork handler that keeps only the forking thread's holds in the child. Called at import.
-void install_hold_fork_handler() noexcept;
+// What a hold is, as the slow path and the fork handler see it. The links are set only for holds kept
+// around Python code, which are the ones in the thread's list.
+struct HoldNode {
+    HoldNode* newer;
+    HoldNode* older;
+    BorrowFlag* flag;
+    std::uint64_t epoch;  // the generation the hold was taken in
+    HoldMode mode;
+    HoldPolicy policy;
+};
 
-// One hold on one object's flag, released when it goes out of scope.
+// The contended path of taking `node` (its flag, mode and policy set): retries, raises, waits or backs
+// off; false for a quiet refusal. Sets the epoch when it takes the hold.
+bool take_slowly(HoldNode& node, PyObject* object, bool refuse_quietly);
+
+// One hold on one object's flag, released when it goes out of scope. Mode and policy are compile-time
+// constants, so the uncontended path is a load of the word, one compare-and-swap (or store under the
+// interpreter lock) each way, and a thread-local count.
+template <HoldMode Mode, HoldPolicy Policy>
 class Hold {
 public:
     // Takes the hold, waiting for other threads as the policy allows. A conflict that raises throws
     // RuntimeError "Already borrowed" (exclusive) or "Already mutably borrowed" (shared), unless
     // `refuse_quietly`, which leaves this object empty instead (see held()).
-    Hold(BorrowFlag& flag, PyObject* object, HoldMode mode, HoldPolicy policy, bool refuse_quietly = false)
-        : flag_(&flag), mode_(mode), policy_(policy) {
+    Hold(BorrowFlag& flag, PyObject* object, bool refuse_quietly = false) {
+        node_.flag = &flag;
         const std::uint64_t epoch = hold_epoch.load(std::memory_order_relaxed);
         std::uint64_t word = flag.word.load(std::memory_order_relaxed);
-        if (!try_take(word, epoch) && !take_slowly(object, refuse_quietly)) {
-            flag_ = nullptr;
-            return;
+        if (try_take(flag, word, epoch)) [[likely]] {
+            node_.epoch = epoch;
+        } else {
+            node_.mode = Mode;
+            node_.policy = Policy;
+            if (!take_slowly(node_, object, refuse_quietly)) {
+                node_.flag = nullptr;
+                return;
+            }
+        }
+        if constexpr (Mode == HoldMode::exclusive) {
+            flag.owner.store(&thread_holds, std::memory_order_relaxed);
         }
         link();
     }
-    Hold(Hold&& other) noexcept
-        : newer_(other.newer_), older_(other.older_), flag_(std::exchange(other.flag_, nullptr)),
-          epoch_(other.epoch_), mode_(other.mode_), policy_(other.policy_) {
-        if (flag_ != nullptr) {
-            (newer_ != nullptr ? newer_->older_ : thread_holds.newest) = this;
-            if (older_ != nullptr) {
-                older_->newer_ = this;
+    Hold(Hold&& other) noexcept : node_(other.node_) {
+        other.node_.flag = nullptr;
+        if constexpr (Policy != HoldPolicy::waitable) {
+            if (node_.flag != nullptr) {
+                (node_.newer != nullptr ? node_.newer->older : thread_holds.newest) = &node_;
+                if (node_.older != nullptr) {
+                    node_.older->newer = &node_;
+                }
             }
         }
     }
@@ -112,94 +166,88 @@ public:
     Hold& operator=(const Hold&) = delete;
     Hold& operator=(Hold&&) = delete;
     ~Hold() {
-        if (flag_ == nullptr) {
+        BorrowFlag* const flag = node_.flag;
+        if (flag == nullptr) {
             return;
         }
         unlink();
-        if (mode_ == HoldMode::exclusive) {
-            flag_->owner.store(nullptr, std::memory_order_relaxed);
+        const std::uint64_t epoch = node_.epoch;
+        std::uint64_t word = flag->word.load(std::memory_order_relaxed);
+        if constexpr (Mode == HoldMode::exclusive) {
+            flag->owner.store(nullptr, std::memory_order_relaxed);
             // No other thread writes a word held exclusively, so a plain store releases it. A word of another
             // generation belongs to the forked child's own users now.
-            if ((flag_->word.load(std::memory_order_relaxed) & hold_bits::epoch_mask) == epoch_) {
-                flag_->word.store(epoch_, std::memory_order_release);
+            if ((word & hold_bits::epoch_mask) == epoch) {
+                flag->word.store(epoch, std::memory_order_release);
             }
-            return;
-        }
-        const std::uint64_t step = 1 + (policy_ == HoldPolicy::runs_python ? hold_bits::runner : 0);
-        std::uint64_t word = flag_->word.load(std::memory_order_relaxed);
-        while ((word & hold_bits::epoch_mask) == epoch_ &&
-               !flag_->word.compare_exchange_weak(word, word - step, std::memory_order_release,
-                                                  std::memory_order_relaxed)) {
+        } else {
+            constexpr std::uint64_t step = 1 + (Policy == HoldPolicy::runs_python ? hold_bits::runner : 0);
+            while ((word & hold_bits::epoch_mask) == epoch &&
+                   !replace_word(flag->word, word, word - step, std::memory_order_release)) {
+            }
         }
     }
 
     // False when a quiet refusal left this object without a hold.
-    bool held() const noexcept { return flag_ != nullptr; }
+    bool held() const noexcept { return node_.flag != nullptr; }
 
 private:
-    friend struct HoldList;
-
-    // One attempt on the word last read: true when the hold is taken; `word` is refreshed on failure.
-    bool try_take(std::uint64_t& word, std::uint64_t epoch) noexcept {
-        std::uint64_t wanted;
+    // One attempt on the word last read: true when the hold is taken.
+    static bool try_take(BorrowFlag& flag, std::uint64_t word, std::uint64_t epoch) noexcept {
         const bool current = (word & hold_bits::epoch_mask) == epoch;
         const std::uint64_t count = current ? word & hold_bits::count_mask : 0;
-        const std::uint64_t base = current ? word : epoch;
-        if (mode_ == HoldMode::exclusive) {
+        std::uint64_t wanted;
+        if constexpr (Mode == HoldMode::exclusive) {
             if (count != 0) {
                 return false;
             }
             wanted = epoch | hold_bits::exclusive;
         } else {
-            if (count >= hold_bits::exclusive - 1 ||
-                (policy_ == HoldPolicy::runs_python && (base & hold_bits::runner_mask) == hold_bits::runner_mask)) {
+            const std::uint64_t base = current ? word : epoch;
+            if (count >= hold_bits::exclusive - 1) {
                 return false;
             }
-            wanted = base + 1 + (policy_ == HoldPolicy::runs_python ? hold_bits::runner : 0);
+            if constexpr (Policy == HoldPolicy::runs_python) {
+                if ((base & hold_bits::runner_mask) == hold_bits::runner_mask) {
+                    return false;  // no room for another mark: the slow path says so
+                }
+                wanted = base + 1 + hold_bits::runner;
+            } else {
+                wanted = base + 1;
+            }
         }
-        if (!flag_->word.compare_exchange_strong(word, wanted, std::memory_order_acquire, std::memory_order_relaxed)) {
-            return false;
-        }
-        epoch_ = epoch;
-        if (mode_ == HoldMode::exclusive) {
-            flag_->owner.store(&thread_holds, std::memory_order_relaxed);
-        }
-        return true;
+        return replace_word(flag.word, word, wanted, std::memory_order_acquire);
     }
-
-    // The contended path: retries, raises, waits or backs off. False for a quiet refusal.
-    bool take_slowly(PyObject* object, bool refuse_quietly);
 
     void link() noexcept {
         ThreadHolds& mine = thread_holds;
-        newer_ = nullptr;
-        older_ = mine.newest;
-        if (older_ != nullptr) {
-            older_->newer_ = this;
-        }
-        mine.newest = this;
-        if (policy_ != HoldPolicy::never_waits) {
+        if constexpr (Policy == HoldPolicy::waitable) {
             ++mine.waitable;
+        } else {
+            node_.mode = Mode;
+            node_.policy = Policy;
+            node_.newer = nullptr;
+            node_.older = mine.newest;
+            if (node_.older != nullptr) {
+                node_.older->newer = &node_;
+            }
+            mine.newest = &node_;
         }
     }
 
     void unlink() noexcept {
         ThreadHolds& mine = thread_holds;
-        (newer_ != nullptr ? newer_->older_ : mine.newest) = older_;
-        if (older_ != nullptr) {
-            older_->newer_ = newer_;
-        }
-        if (policy_ != HoldPolicy::never_waits) {
+        if constexpr (Policy == HoldPolicy::waitable) {
             --mine.waitable;
+        } else {
+            (node_.newer != nullptr ? node_.newer->older : mine.newest) = node_.older;
+            if (node_.older != nullptr) {
+                node_.older->newer = node_.newer;
+            }
         }
     }
 
-    Hold* newer_ = nullptr;
-    Hold* older_ = nullptr;
-    BorrowFlag* flag_;
-    std::uint64_t epoch_ = 0;
-    HoldMode mode_;
-    HoldPolicy policy_;
+    HoldNode node_;
 };
 
 // Marks the calling thread's holds taken before a trampoline was entered as out of reach of a back-off,

@@ -66,14 +66,11 @@ constexpr HoldPolicy hold_policy() noexcept {
 struct RefuseQuietly {};
 
 // An instance's value read in place under a shared hold that lasts as long as this object.
-template <class Class>
+template <class Class, HoldPolicy Policy = hold_policy<Class>()>
 class Shared {
 public:
-    explicit Shared(PyObject* object, HoldPolicy policy = hold_policy<Class>())
-        : hold_(instance<Class>(object)->borrow, object, HoldMode::shared, policy), object_(object) {}
-    Shared(PyObject* object, RefuseQuietly)
-        : hold_(instance<Class>(object)->borrow, object, HoldMode::shared, hold_policy<Class>(), true),
-          object_(object) {}
+    explicit Shared(PyObject* object) : hold_(instance<Class>(object)->borrow, object), object_(object) {}
+    Shared(PyObject* object, RefuseQuietly) : hold_(instance<Class>(object)->borrow, object, true), object_(object) {}
     const typename Class::Value& operator*() const noexcept { return instance<Class>(object_)->value; }
     const typename Class::Value* operator->() const noexcept { return &**this; }
     // The derived data, which readers may fill.
@@ -81,7 +78,7 @@ public:
     bool held() const noexcept { return hold_.held(); }
 
 private:
-    Hold hold_;
+    Hold<HoldMode::shared, Policy> hold_;
     PyObject* object_;
 };
 
@@ -89,8 +86,7 @@ private:
 template <class Class>
 class Exclusive {
 public:
-    explicit Exclusive(PyObject* object)
-        : hold_(instance<Class>(object)->borrow, object, HoldMode::exclusive, hold_policy<Class>()), object_(object) {
+    explicit Exclusive(PyObject* object) : hold_(instance<Class>(object)->borrow, object), object_(object) {
         instance<Class>(object)->derived.reset();
     }
     typename Class::Value& operator*() const noexcept { return instance<Class>(object_)->value; }
@@ -98,7 +94,7 @@ public:
     PyObject* object() const noexcept { return object_; }
 
 private:
-    Hold hold_;
+    Hold<HoldMode::exclusive, hold_policy<Class>()> hold_;
     PyObject* object_;
 };
 
