@@ -147,28 +147,28 @@ def slow_source(n):
 
 @pytest.mark.parametrize("source", [range, slow_source], ids=["range", "generator"])
 def test_shared_chunk_iterator(source):
-    n, k = 200_000, 7
-    chunks = iter_chunk(source(n), k)
+    n, k = 20_000, 7
+    deadline = time.monotonic() + SECONDS
+    rounds = 0
+    while rounds < 3 or time.monotonic() < deadline:  # a fresh iterator each round, all threads at its start
+        rounds += 1
+        chunks = iter_chunk(source(n), k)
 
-    def work(index, deadline):
-        taken, refused = [], 0
-        while True:
-            try:
-                chunk = next(chunks)
-            except StopIteration:
-                return taken, refused
-            except RuntimeError as error:
-                assert str(error) == "Already borrowed"
-                refused += 1
-                continue
-            taken.append(chunk)
+        def work(index, _):
+            taken = []
+            while True:
+                try:
+                    taken.append(next(chunks))
+                except StopIteration:
+                    return taken
+                except RuntimeError as error:
+                    assert str(error) == "Already borrowed"
 
-    results = run_threads(work)
-    chunks_taken = sorted((c for taken, _ in results for c in taken), key=lambda c: c[0])
-    # Every item once, in whole chunks of consecutive items: nothing interleaved, duplicated or lost.
-    assert [c for c in chunks_taken if c != list(range(c[0], c[0] + len(c)))] == []
-    assert [x for c in chunks_taken for x in c] == list(range(n))
-    assert all(len(c) == k for c in chunks_taken[:-1])
+        chunks_taken = sorted((c for taken in run_threads(work) for c in taken), key=lambda c: c[0])
+        # Every item once, in whole chunks of consecutive items: nothing interleaved, duplicated or lost.
+        assert [c for c in chunks_taken if c != list(range(c[0], c[0] + len(c)))] == []
+        assert [x for c in chunks_taken for x in c] == list(range(n))
+        assert all(len(c) == k for c in chunks_taken[:-1])
 
 
 @pytest.mark.parametrize("kind", ["methods", "operators", "three"])
