@@ -287,3 +287,17 @@ TEXT_CHILD = textwrap.dedent(
 def test_text_functions_first_used_by_many_threads():
     result = subprocess.run([sys.executable, "-c", TEXT_CHILD], capture_output=True, text=True, timeout=60)
     assert (result.returncode, result.stdout, result.stderr) == (0, "True\n", "")
+
+
+@pytest.mark.slow
+def test_every_scenario_for_seconds_in_a_fresh_interpreter():
+    # The stress proper: each scenario above for VELNOR_SLOW_STRESS_SECONDS (3 by default) per run.
+    seconds = os.environ.get("VELNOR_SLOW_STRESS_SECONDS", "3")
+    result = subprocess.run(
+        [sys.executable, "-m", "pytest", "-q", "-p", "no:cacheprovider", "-m", "not slow", __file__],
+        env=dict(os.environ, VELNOR_STRESS_SECONDS=seconds),
+        capture_output=True,
+        text=True,
+        timeout=900,
+    )
+    assert result.returncode == 0, result.stdout[-4000:] + result.stderr[-4000:]
