@@ -2,6 +2,7 @@
 // the interpreter, and the fork handler.
 #include "boundary/hold.hpp"
 
+#include <algorithm>
 #include <chrono>
 #include <thread>
 
