@@ -118,12 +118,12 @@ typename Class::Value read_copy(PyObject* object) {
 // in a way that raises (held exclusively by the calling thread).
 template <class Class>
 std::optional<Shared<Class>> try_read_shared(PyObject* object) {
-    if (!is_instance<Class>(object)) {
-        return std::nullopt;
-    }
-    std::optional<Shared<Class>> shared(std::in_place, object, RefuseQuietly{});
-    if (!shared->held()) {
-        return std::nullopt;
+    std::optional<Shared<Class>> shared;  // one object returned on every path: built in the caller's place
+    if (is_instance<Class>(object)) {
+        shared.emplace(object, RefuseQuietly{});
+        if (!shared->held()) {
+            shared.reset();
+        }
     }
     return shared;
 }
