@@ -2,6 +2,7 @@
 
 #include "text/kernels.hpp"
 
+#include <atomic>
 #include <cstring>
 #include <limits>
 
@@ -69,38 +70,47 @@ namespace {
 // Where the interpreter exposes it as a plain no-argument C function (every CPython does), that function
 // is called directly: it only reads the str's ASCII flag, and the call machinery would cost ten times as
 // much. Otherwise the method is called. Nothing is kept until the lookup succeeds, so a failed one (no
-// memory) fails only its own call.
+// memory) fails only its own call. Threads may resolve it at once: each publishes the same answer, the
+// function before the method (release), and a reader that sees the method (acquire) sees the function.
 class AsciiTest {
 public:
     bool ask(PyObject* text) {
-        if (method_ == nullptr) {
-            resolve();
+        PyObject* method = method_.load(std::memory_order_acquire);
+        if (method == nullptr) {
+            method = resolve();
         }
-        Ref answer = direct_ != nullptr ? checked(direct_(text, nullptr))
-                                        : checked(PyObject_CallFunctionObjArgs(method_, text, nullptr));
+        const PyCFunction direct = direct_.load(std::memory_order_relaxed);
+        Ref answer = direct != nullptr ? checked(direct(text, nullptr))
+                                       : checked(PyObject_CallFunctionObjArgs(method, text, nullptr));
         return answer.get() == Py_True;
     }
 
 private:
-    void resolve() {
+    PyObject* resolve() {
         Ref method = checked(PyObject_GetAttrString(reinterpret_cast<PyObject*>(&PyUnicode_Type), "isascii"));
         const Ref empty = checked(PyUnicode_FromStringAndSize(nullptr, 0));
         const Ref bound = checked(PyObject_GetAttrString(empty.get(), "isascii"));
         if (PyCFunction_Check(bound.get()) && PyCFunction_GetFlags(bound.get()) == METH_NOARGS) {
-            direct_ = PyCFunction_GetFunction(bound.get());
+            direct_.store(PyCFunction_GetFunction(bound.get()), std::memory_order_relaxed);
         }
-        method_ = method.release();  // kept for the process
+        PyObject* published = nullptr;
+        if (method_.compare_exchange_strong(published, method.get(), std::memory_order_release,
+                                            std::memory_order_acquire)) {
+            return method.release();  // kept for the process
+        }
+        return published;  // another thread's, the same method; ours is dropped
     }
 
-    PyObject* method_ = nullptr;
-    PyCFunction direct_ = nullptr;
+    std::atomic<PyObject*> method_{nullptr};
+    std::atomic<PyCFunction> direct_{nullptr};
 };
+
+AsciiTest ascii_test;
 
 }  // namespace
 
 bool asks_ascii(PyObject* text) {
-    static AsciiTest test;
-    return test.ask(text);
+    return ascii_test.ask(text);
 }
 
 Ref CodePointReader::latin1_block(std::size_t start, std::size_t size, Ref& piece) {

@@ -53,7 +53,7 @@ bool repr_digits(double value, interval::ShortestDigits& out) {
 }  // namespace
 
 void install_float_digits() noexcept {
-    interval::shortest_digits_source = repr_digits;
+    interval::shortest_digits_source.store(repr_digits, std::memory_order_relaxed);
 }
 
 }  // namespace velnor::boundary

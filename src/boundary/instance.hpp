@@ -59,18 +59,34 @@ InstanceOf<Class>* instance(PyObject* object) noexcept {
 #endif
 }
 
-// An instance's value read in place under a shared hold that lasts as long as this object.
+// Sets are waited for by other threads; a class may say `static constexpr bool others_wait = false`
+// (its holds are kept while Python code runs).
 template <class Class>
+constexpr HoldPolicy hold_policy() noexcept {
+    if constexpr (requires { Class::others_wait; }) {
+        return Class::others_wait ? HoldPolicy::waitable : HoldPolicy::never_waits;
+    } else {
+        return HoldPolicy::waitable;
+    }
+}
+
+// Tells Shared to leave itself empty rather than raise on a conflict that would raise.
+struct RefuseQuietly {};
+
+// An instance's value read in place under a shared hold that lasts as long as this object.
+template <class Class, HoldPolicy Policy = hold_policy<Class>()>
 class Shared {
 public:
-    explicit Shared(PyObject* object) : hold_(instance<Class>(object)->borrow), object_(object) {}
+    explicit Shared(PyObject* object) : hold_(instance<Class>(object)->borrow, object), object_(object) {}
+    Shared(PyObject* object, RefuseQuietly) : hold_(instance<Class>(object)->borrow, object, true), object_(object) {}
     const typename Class::Value& operator*() const noexcept { return instance<Class>(object_)->value; }
     const typename Class::Value* operator->() const noexcept { return &**this; }
     // The derived data, which readers may fill.
     typename derived_of<Class>::type& derived() const noexcept { return instance<Class>(object_)->derived; }
+    bool held() const noexcept { return hold_.held(); }
 
 private:
-    SharedHold hold_;
+    Hold<HoldMode::shared, Policy> hold_;
     PyObject* object_;
 };
 
@@ -78,7 +94,7 @@ private:
 template <class Class>
 class Exclusive {
 public:
-    explicit Exclusive(PyObject* object) : hold_(instance<Class>(object)->borrow), object_(object) {
+    explicit Exclusive(PyObject* object) : hold_(instance<Class>(object)->borrow, object), object_(object) {
         instance<Class>(object)->derived.reset();
     }
     typename Class::Value& operator*() const noexcept { return instance<Class>(object_)->value; }
@@ -86,7 +102,7 @@ public:
     PyObject* object() const noexcept { return object_; }
 
 private:
-    ExclusiveHold hold_;
+    Hold<HoldMode::exclusive, hold_policy<Class>()> hold_;
     PyObject* object_;
 };
 
@@ -106,13 +122,18 @@ typename Class::Value read_copy(PyObject* object) {
     return *read_shared<Class>(object);
 }
 
-// For operator slots: the value read in place, or nothing when the object is foreign or held exclusively.
+// For operator slots: the value read in place, or nothing when the object is foreign or its hold conflicts
+// in a way that raises (held exclusively by the calling thread).
 template <class Class>
-std::optional<Shared<Class>> try_read_shared(PyObject* object) noexcept {
-    if (!is_instance<Class>(object) || instance<Class>(object)->borrow < 0) {
-        return std::nullopt;
+std::optional<Shared<Class>> try_read_shared(PyObject* object) {
+    std::optional<Shared<Class>> shared;  // one object returned on every path: built in the caller's place
+    if (is_instance<Class>(object)) {
+        shared.emplace(object, RefuseQuietly{});
+        if (!shared->held()) {
+            shared.reset();
+        }
     }
-    return std::optional<Shared<Class>>(std::in_place, object);
+    return shared;
 }
 
 // Result converter: a new instance of `Class` owning `value`, its guard free.
@@ -125,7 +146,7 @@ Ref new_instance(typename Class::Value value) {
     }
     Ref object = checked(alloc(type, 0));
     auto* self = instance<Class>(object.get());
-    self->borrow = 0;
+    new (&self->borrow) BorrowFlag();
     new (&self->value) typename Class::Value(std::move(value));
     new (&self->derived) typename derived_of<Class>::type();
     return object;

@@ -187,12 +187,22 @@ Ref compare(PyObject* left, PyObject* right, int op) {
     }
 }
 
-// `x in s`: the conversion error is raised as it is, never answered with False.
-template <class Class>
-bool contains_point(PyObject* self, PyObject* item) {
-    const Shared<Class> receiver(self);
+// `x in s`: the conversion error is raised as it is, never answered with False. The receiver is held while
+// the item converts; an item other than an exact int or float may run Python code for that, and its hold
+// then tells writers of other threads not to wait for it.
+template <class Class, HoldPolicy Policy>
+bool contains_point_held(PyObject* self, PyObject* item) {
+    const Shared<Class, Policy> receiver(self);
     const auto point = Class::to_point(item);
     return contains(*receiver, receiver.derived(), point);
+}
+
+template <class Class>
+bool contains_point(PyObject* self, PyObject* item) {
+    if (PyLong_CheckExact(item) || PyFloat_CheckExact(item)) {
+        return contains_point_held<Class, HoldPolicy::waitable>(self, item);
+    }
+    return contains_point_held<Class, HoldPolicy::runs_python>(self, item);
 }
 
 // The algebra under names whose address can be taken (the algebra itself is found by lookup on the value).

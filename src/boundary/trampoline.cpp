@@ -37,7 +37,7 @@ void set_internal_error(const char* message) noexcept {
 }  // namespace
 
 void install_interrupt_check() noexcept {
-    core::interrupt_check = check_signals;
+    core::interrupt_check.store(check_signals, std::memory_order_relaxed);
 }
 
 void set_error_from_current_exception() noexcept {

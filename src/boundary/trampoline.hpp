@@ -2,6 +2,7 @@
 // so no C++ exception ever unwinds into the interpreter.
 #pragma once
 
+#include "boundary/hold.hpp"
 #include "boundary/ref.hpp"
 
 #include <exception>
@@ -50,14 +51,23 @@ void install_interrupt_check() noexcept;
 PyObject* internal_error_type() noexcept;
 
 // Runs `body` (returning Ref) and hands its new reference to the interpreter, or null with the error set.
+// A call that backed off from another thread's hold has released all of its own: it waits for that one and
+// runs again.
 template <class Body>
 PyObject* guarded(Body&& body) noexcept {
     prepare_thread_for_errors();
-    try {
-        return body().release();
-    } catch (...) {
-        set_error_from_current_exception();
-        return nullptr;
+    const HoldScope scope;
+    for (;;) {
+        try {
+            return body().release();
+        } catch (const HoldBackOff& conflict) {
+            if (!wait_after_back_off(conflict)) {
+                return nullptr;
+            }
+        } catch (...) {
+            set_error_from_current_exception();
+            return nullptr;
+        }
     }
 }
 
@@ -65,11 +75,18 @@ PyObject* guarded(Body&& body) noexcept {
 template <class Body>
 int guarded_int(Body&& body) noexcept {
     prepare_thread_for_errors();
-    try {
-        return body();
-    } catch (...) {
-        set_error_from_current_exception();
-        return -1;
+    const HoldScope scope;
+    for (;;) {
+        try {
+            return body();
+        } catch (const HoldBackOff& conflict) {
+            if (!wait_after_back_off(conflict)) {
+                return -1;
+            }
+        } catch (...) {
+            set_error_from_current_exception();
+            return -1;
+        }
     }
 }
 

@@ -3,15 +3,17 @@
 // leave it empty, and then polling costs one counter decrement.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 
 namespace velnor::core {
 
 // Throws when the running call must stop (the exception leaves through the loop that polled); returns
-// normally otherwise. Installed once, before any call can poll.
+// normally otherwise. Installed at import, which may happen while other threads poll: atomic, read relaxed
+// (a plain load).
 using InterruptCheck = void (*)();
-inline InterruptCheck interrupt_check = nullptr;
+inline std::atomic<InterruptCheck> interrupt_check{nullptr};
 
 // Units of work (items, segments, bytes scanned) between two checks: a check costs tens of nanoseconds,
 // and 2**20 units of the cheapest loop take well under a millisecond, so a signal lands within a few
@@ -20,8 +22,8 @@ inline constexpr std::size_t interrupt_interval = std::size_t{1} << 20;
 
 // Calls the installed check now.
 inline void check_interrupt() {
-    if (interrupt_check != nullptr) {
-        interrupt_check();
+    if (const InterruptCheck check = interrupt_check.load(std::memory_order_relaxed); check != nullptr) {
+        check();
     }
 }
 

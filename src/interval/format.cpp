@@ -103,10 +103,11 @@ bool fitting(const Decimal& full, double value, int count, Decimal& found) {
 // The shortest round-trip digits of `value` (finite, positive).
 Decimal shortest(double value) {
     Decimal best{0, 0};
+    const ShortestDigitsSource source = shortest_digits_source.load(std::memory_order_relaxed);
     if (value < 9007199254740992.0 && value == std::floor(value)) {
         // Below 2**53 every integer is a double, so none but the integer itself reads back to it.
         best = {static_cast<std::uint64_t>(value), 0};
-    } else if (ShortestDigits digits{0, 0}; shortest_digits_source != nullptr && shortest_digits_source(value, digits)) {
+    } else if (ShortestDigits digits{0, 0}; source != nullptr && source(value, digits)) {
         best = {digits.digits, digits.scale};
     } else {
         // Whether some decimal of n digits reads back only grows with n (append a zero), so a binary search

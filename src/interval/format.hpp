@@ -3,6 +3,7 @@
 
 #include "interval/segment.hpp"
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 
@@ -14,9 +15,10 @@ struct ShortestDigits {
     int scale;
 };
 // A faster exact source of those digits, installed by the module (the interpreter's own float repr); when
-// empty, as in the fuzzers, a portable search through printf and strtod finds the same digits.
+// empty, as in the fuzzers, a portable search through printf and strtod finds the same digits. Atomic, as
+// an import may store it while other threads format (a relaxed load is a plain load).
 using ShortestDigitsSource = bool (*)(double value, ShortestDigits& out);
-inline ShortestDigitsSource shortest_digits_source = nullptr;
+inline std::atomic<ShortestDigitsSource> shortest_digits_source{nullptr};
 
 // Appends the shortest decimal digits that read back to `value`, placed positionally (never an exponent):
 // 1, 2.5, 0.0000001, -0, 1180591620717411300000, inf, -inf. NaN never reaches here.

@@ -121,31 +121,38 @@ PyMethodDef methods[] = {
 
 // Releasing a chunk iterator releases its source, which may be another chunk iterator, and so on: a chain
 // a million deep would recurse a million times. Past a small depth the release is deferred instead: the
-// instance waits on a list that the outermost release empties, one at a time, at a shallow depth.
+// instance waits on a list that the outermost release of the same thread empties, one at a time, at a
+// shallow depth. Each thread keeps its own depth and list (static thread-local storage, so nothing is
+// allocated for them), which needs no lock with or without the interpreter's.
 constexpr int deferring_depth = 50;
-int release_depth = 0;             // guarded by the interpreter lock, as every release runs under it
-PyObject* waiting = nullptr;       // instances whose release was deferred
+
+struct DeferredReleases {
+    int depth;
+    PyObject* waiting;  // instances whose release was deferred
+};
+
+VELNOR_STATIC_TLS thread_local DeferredReleases deferred = {0, nullptr};
 
 chunks::State& state_of(PyObject* object) noexcept {
     return instance<ChunksIterClass>(object)->value;
 }
 
 void release_now(PyObject* object) noexcept {
-    ++release_depth;
+    ++deferred.depth;
     boundary::dealloc<ChunksIterClass>(object);
-    --release_depth;
+    --deferred.depth;
 }
 
 void release(PyObject* object) noexcept {
-    if (release_depth >= deferring_depth) {
-        state_of(object).next_waiting = waiting;
-        waiting = object;
+    if (deferred.depth >= deferring_depth) {
+        state_of(object).next_waiting = deferred.waiting;
+        deferred.waiting = object;
         return;
     }
     release_now(object);
-    while (release_depth == 0 && waiting != nullptr) {
-        PyObject* next = waiting;
-        waiting = state_of(next).next_waiting;
+    while (deferred.depth == 0 && deferred.waiting != nullptr) {
+        PyObject* next = deferred.waiting;
+        deferred.waiting = state_of(next).next_waiting;
         release_now(next);
     }
 }

@@ -32,6 +32,8 @@ struct State {
 struct ChunksIterClass {
     using Value = chunks::State;
     static constexpr const char* name = "ChunksIter";
+    // The source runs inside the hold of `next`: another thread meeting it is refused, never kept waiting.
+    static constexpr bool others_wait = false;
     // Returns the one ChunksIter type object of the process, creating it on the first call.
     static PyTypeObject* type();
 };

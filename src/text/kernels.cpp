@@ -2,6 +2,7 @@
 #include "text/kernels.hpp"
 
 #include <array>
+#include <atomic>
 #include <cstdlib>
 
 #if defined(_MSC_VER) && (defined(_M_X64) || defined(_M_AMD64))
@@ -63,15 +64,17 @@ const Available& available() noexcept {
     return sets;
 }
 
-const Kernels*& active() noexcept {
-    static const Kernels* chosen = available().sets[available().count - 1];
+// Chosen at import (or by a test driver), read by every search: atomic, since an import may choose while
+// other threads search; a relaxed load is a plain load.
+std::atomic<const Kernels*>& active() noexcept {
+    static std::atomic<const Kernels*> chosen{available().sets[available().count - 1]};
     return chosen;
 }
 
 }  // namespace
 
 const Kernels& kernels() noexcept {
-    return *active();
+    return *active().load(std::memory_order_relaxed);
 }
 
 std::span<const Kernels* const> available_kernels() noexcept {
@@ -81,7 +84,7 @@ std::span<const Kernels* const> available_kernels() noexcept {
 bool use_kernels(std::string_view name) noexcept {
     for (const Kernels* set : available_kernels()) {
         if (name == set->name) {
-            active() = set;
+            active().store(set, std::memory_order_relaxed);
             return true;
         }
     }
