@@ -1,5 +1,6 @@
 """The module object: registration order, version, and the traits every class shares."""
 import importlib.util
+import pickle
 import weakref
 
 import pytest
@@ -47,9 +48,49 @@ def test_class_traits(name, doc):
     cls = getattr(velnor_lib, name)
     assert cls.__name__ == name
     assert cls.__qualname__ == name
-    assert cls.__module__ == "builtins"
+    assert cls.__module__ == "velnor_lib"
+    assert repr(cls) == f"<class 'velnor_lib.{name}'>"
     assert cls.__doc__ == doc
     assert cls.__bases__ == (object,)
+
+
+@pytest.mark.parametrize("name", [name for name, _ in CLASSES])
+@pytest.mark.parametrize("protocol", range(pickle.HIGHEST_PROTOCOL + 1))
+def test_classes_pickle_by_name_as_themselves(name, protocol):
+    cls = getattr(velnor_lib, name)
+    data = pickle.dumps(cls, protocol)
+    assert b"velnor_lib" in data and name.encode() in data
+    assert pickle.loads(data) is cls
+
+
+def immutable_type_message(action, attribute, type_name):
+    """The interpreter's own text for changing an attribute of an immutable type, read from `set` (it words
+    setting and deleting differently between versions)."""
+    try:
+        action(set, attribute)
+    except TypeError as error:
+        return str(error).replace("'set'", f"'{type_name}'")
+    raise AssertionError("set was changed")
+
+
+CLASS_CHANGES = [
+    ("set a new attribute", lambda cls, attribute: setattr(cls, attribute, 1), "x"),
+    ("replace __hash__", lambda cls, attribute: setattr(cls, attribute, lambda self: 0), "__hash__"),
+    ("replace a method", lambda cls, attribute: setattr(cls, attribute, None), "__reduce__"),
+    ("delete a method", delattr, "__reduce__"),
+    ("delete the docstring", delattr, "__doc__"),
+]
+
+
+@pytest.mark.parametrize("name", [name for name, _ in CLASSES])
+@pytest.mark.parametrize(("what", "action", "attribute"), CLASS_CHANGES, ids=[row[0] for row in CLASS_CHANGES])
+def test_classes_are_immutable_like_built_in_types(name, what, action, attribute):
+    cls = getattr(velnor_lib, name)
+    before = dict(vars(cls))
+    with pytest.raises(TypeError) as raised:
+        action(cls, attribute)
+    assert str(raised.value) == immutable_type_message(action, attribute, f"velnor_lib.{name}")
+    assert dict(vars(cls)) == before
 
 
 @pytest.mark.parametrize("name", [name for name, _ in CLASSES])
