@@ -1,6 +1,8 @@
 """The module object: registration order, version, and the traits every class shares."""
 import importlib.util
 import pickle
+import struct
+import sys
 import weakref
 
 import pytest
@@ -122,6 +124,35 @@ def test_set_classes_are_unhashable(name):
         hash(cls())
     with pytest.raises(TypeError):
         {cls()}
+
+
+# The C layout of one segment, from `struct` in native mode: a trailing zero-length item of the widest
+# member pads the size to a multiple of its alignment, as a C struct is padded.
+SEGMENT_BYTES = {"Span": struct.calcsize("qq0q"), "Interval": struct.calcsize("?dd?0d")}
+SEGMENT_OF = {"Span": lambda k: (3 * k, 3 * k + 1), "Interval": lambda k: (True, 3.0 * k, 3.0 * k + 1, False)}
+
+
+@pytest.mark.parametrize("name", ["Span", "Interval"])
+@pytest.mark.parametrize("count", [0, 1, 2, 17, 1000, 100_000])
+def test_sizeof_counts_the_segment_storage(name, count):
+    cls = getattr(velnor_lib, name)
+    # Disjoint segments: the constructor keeps every one, in storage sized from the list.
+    value = cls([SEGMENT_OF[name](k) for k in range(count)])
+    assert len(value.segments) == count
+    header = object.__sizeof__(value)  # the instance itself, as the type declares it
+    assert sys.getsizeof(value) == value.__sizeof__() == header + count * SEGMENT_BYTES[name]
+    assert sys.getsizeof(value.copy()) >= header + count * SEGMENT_BYTES[name]
+
+
+@pytest.mark.parametrize("name", ["Span", "Interval"])
+def test_sizeof_follows_in_place_changes(name):
+    cls = getattr(velnor_lib, name)
+    value = cls()
+    empty = sys.getsizeof(value)
+    value |= cls([SEGMENT_OF[name](k) for k in range(5000)])
+    assert sys.getsizeof(value) >= empty + 5000 * SEGMENT_BYTES[name]
+    value -= value.copy()
+    assert value.segments == [] and sys.getsizeof(value) >= empty
 
 
 @pytest.mark.parametrize("name", FUNCTIONS)

@@ -23,6 +23,7 @@
 #include "boundary/type.hpp"
 
 #include <array>
+#include <cstdint>
 #include <optional>
 #include <span>
 #include <type_traits>
@@ -299,6 +300,15 @@ Ref copy(PyObject* self) {
     return new_instance<Class>(*Shared<Class>(self));
 }
 
+// __sizeof__: the object and the segment storage it owns, as `set.__sizeof__` counts its table, so that
+// sys.getsizeof and memory profilers see a span's real cost.
+template <class Class>
+Ref size_of(PyObject* self) {
+    const Shared<Class> receiver(self);
+    const std::size_t storage = receiver->capacity() * sizeof(typename Value<Class>::value_type);
+    return to_python(static_cast<std::uint64_t>(sizeof(InstanceOf<Class>) + storage));
+}
+
 template <class Class>
 Ref repr(PyObject* self) {
     return to_python(format_repr(*Shared<Class>(self)));
@@ -330,6 +340,7 @@ PyTypeObject* create_set_type(const SetTypeDescription& description) {
     method_table.push_back(noargs_method<copy<Class>>("copy", description.copy_doc));
     const auto pickle_methods = set_pickle::methods<Class>();
     method_table.insert(method_table.end(), pickle_methods.begin(), pickle_methods.end());
+    method_table.push_back(noargs_method<size_of<Class>>("__sizeof__", "Size of the object in memory, in bytes."));
     method_table.insert(method_table.end(), description.extra_methods.begin(), description.extra_methods.end());
     method_table.push_back({nullptr, nullptr, 0, nullptr});
 
