@@ -372,6 +372,13 @@ def outcome(action):
         return (type(error).__name__, str(error))
 
 
+def cause_of(action):
+    """The cause of the AttributeError that `action` raises, as `outcome` gives an error."""
+    with pytest.raises(AttributeError) as info:
+        action()
+    return (type(info.value.__cause__).__name__, str(info.value.__cause__))
+
+
 class ReentrantIndex:
     """An item for `x in s` whose __index__ runs `action` while `s` is held shared."""
 
@@ -456,6 +463,7 @@ class Intruder(metaclass=NameProbe):
         (lambda s, t, held: t | s, NO_OR),
         (lambda s, t, held: operator.ior(t, s), NO_IOR),
         (lambda s, t, held: Span(s), ("AttributeError", "'velnor_lib.Span' object has no attribute 'to_span'")),
+        (lambda s, t, held: cause_of(lambda: Span(s)), MUTABLY_BORROWED),  # why the span was not taken
         (lambda s, t, held: bool(s), True),
         (lambda s, t, held: held.union_update(t), BORROWED),  # the others are held shared too
         (lambda s, t, held: (held | t).segments, [(8, 9), (12, 12)]),

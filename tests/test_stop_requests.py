@@ -111,11 +111,18 @@ def test_stop_requests_pass_every_input_alternative(cls, where, error):
     if where == "sequence __len__":  # an ordinary failure of the size hint is ignored
         assert cls(value).segments == cls(value.items).segments
         return
-    # Any other ordinary failure drops the alternative: the missing hook is what the caller sees.
+    # Any other ordinary failure drops the alternative: the missing hook is what the caller sees, with the
+    # failure as its cause.
     hook = "to_span" if cls is Span else "to_interval"
     with pytest.raises(AttributeError) as info:
         cls(value)
     assert str(info.value) == f"'{type(value).__name__}' object has no attribute '{hook}'"
+    cause = info.value.__cause__
+    if where == "item type name":  # the type name is left out of the conversion error, which is the cause
+        assert (type(cause), str(cause)) == (TypeError, "'<failed to extract type name>' object cannot be "
+                                                        "converted to 'PyTuple'")
+    else:
+        assert (type(cause), str(cause)) == (error, message)
 
 
 @pytest.mark.parametrize("cls", [Span, Interval])
