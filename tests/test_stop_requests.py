@@ -141,6 +141,23 @@ def test_stop_request_runs_no_hook_afterwards(cls, error):
     assert Hooked.calls == before
 
 
+@pytest.mark.parametrize("cls", [Span, Interval])
+@pytest.mark.parametrize("error", STOPS + [Custom])
+def test_stop_request_while_the_cause_of_a_constructor_error_is_built(cls, error):
+    # No sequence and no hook: the cause names the input's type, whose name lookup raises.
+    value = nameless(error)
+    if error in STOPS:
+        with pytest.raises(error) as info:
+            cls(value)
+        assert type(info.value) is error and str(info.value) == "from __qualname__"
+        return
+    with pytest.raises(AttributeError) as info:
+        cls(value)
+    cause = info.value.__cause__
+    assert (type(cause), str(cause)) == (TypeError, "'<failed to extract type name>' object cannot be converted "
+                                                    "to 'Sequence'")
+
+
 @pytest.mark.parametrize("error", STOPS)
 def test_stop_request_from_a_type_name_in_a_message(error):
     s = Span([(1, 2)])
