@@ -37,13 +37,10 @@ import time
 _here = os.path.dirname(os.path.abspath(__file__))
 sys.path[:] = [entry for entry in sys.path if os.path.abspath(entry or os.curdir) != _here]
 
-import velnor_lib  # noqa: E402
-from velnor_lib import match_byte_indices, match_indices  # noqa: E402
+from velnor_lib import Span, match_byte_indices, match_indices  # noqa: E402
 
-# Functions defined in a script or a notebook travel to the workers by value (cloudpickle), and so do the
-# names they use, except those pickle can find by module and name. The functions of velnor_lib can be found
-# that way; its classes report the module "builtins", where they cannot. So the workers' code below names
-# the class through the module, `velnor_lib.Span`, which is looked up on the worker when the code runs.
+# Functions defined in a script or a notebook travel to the workers by value (cloudpickle); the names they
+# use from velnor_lib travel by reference (module and name) and are imported again on the worker.
 
 # ---- (a) the text search, as plain functions: the driver's and the worker's halves ----
 
@@ -152,7 +149,7 @@ def log_records(partition, count):
 
 def covered_seconds(partition, count):
     """The seconds during which at least one request of this partition was running."""
-    return velnor_lib.Span([(start, start + duration - 1) for start, duration in log_records(partition, count)])
+    return Span([(start, start + duration - 1) for start, duration in log_records(partition, count)])
 
 
 def tree_reduce(client, futures, combine):
@@ -169,7 +166,7 @@ def coverage_on_cluster(client, partitions, count):
 
 
 def coverage_serial(partitions, count):
-    return velnor_lib.Span().union(*(covered_seconds(p, count) for p in range(partitions)))
+    return Span().union(*(covered_seconds(p, count) for p in range(partitions)))
 
 
 # ---- the demo ----

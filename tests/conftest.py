@@ -11,7 +11,7 @@ settings.load_profile(os.environ.get("HYPOTHESIS_PROFILE", "default"))
 
 def unhashable_message(action, type_name):
     """The interpreter's own TypeError text when `action` hashes an unhashable object of a type named
-    `type_name` ("builtins.Span"): it differs between versions (3.14 names the use and the short name too),
+    `type_name` ("velnor_lib.Span"): it differs between versions (3.14 names the use and the short name too),
     so it is read from a stand-in type of the same dotted name."""
     short = type_name.rpartition(".")[2]
     stand_in = type("VelnorStandIn", (), {"__hash__": None, "__module__": type_name.rpartition(".")[0]})

@@ -463,7 +463,7 @@ def test_class_traits():
     assert (ChunksIter.__name__, ChunksIter.__qualname__, ChunksIter.__module__) == (
         "ChunksIter",
         "ChunksIter",
-        "builtins",
+        "velnor_lib",
     )
     assert ChunksIter.__doc__ is None
     assert iter_chunk.__doc__ is None
@@ -479,11 +479,11 @@ def test_no_constructor():
 def test_not_subclassable_no_weakref_no_attributes():
     with pytest.raises(TypeError) as raised:
         type("Sub", (ChunksIter,), {})
-    assert str(raised.value) == "type 'builtins.ChunksIter' is not an acceptable base type"
+    assert str(raised.value) == "type 'velnor_lib.ChunksIter' is not an acceptable base type"
     chunks = iter_chunk([], 1)
     with pytest.raises(TypeError) as raised:
         weakref.ref(chunks)
-    assert str(raised.value) == "cannot create weak reference to 'builtins.ChunksIter' object"
+    assert str(raised.value) == "cannot create weak reference to 'velnor_lib.ChunksIter' object"
     with pytest.raises(AttributeError):
         chunks.x = 1
     assert not hasattr(chunks, "__dict__")

@@ -1,23 +1,33 @@
 """The two jobs of examples/distributed.py: the shard-and-join text search must equal one call on the whole text
 for every cut, also where a naive union of per-shard matches goes wrong; and both jobs on a two-worker
-dask.distributed cluster must give the serial answer (skipped without dask; CI runs them in a stage of their
-own with `-m dask`).
+dask.distributed cluster must give the serial answer. A job written in a script with `from velnor_lib import
+...` runs in fresh worker processes of every engine: a fresh interpreter loading it from cloudpickle, a
+ProcessPoolExecutor with the spawn method, joblib's loky backend, a dask.distributed cluster of processes, and
+Ray where it is installed (tests/engine_script.py). Those need the `distributed` extra and are skipped
+without it; CI runs them in a stage of their own with `-m dask`. Every wait is bounded, so a job the workers
+cannot load fails instead of hanging.
 """
 
 import importlib.util
 import operator
+import os
 import pathlib
+import pickle
 import random
 import shutil
+import signal
+import subprocess
 import sys
 
 import pytest
 from hypothesis import given, settings
 from hypothesis import strategies as st
 
+import velnor_lib
 from velnor_lib import Span, match_byte_indices, match_indices
 
 EXAMPLE = pathlib.Path(__file__).resolve().parent.parent / "examples" / "distributed.py"
+ENGINE_SCRIPT = pathlib.Path(__file__).resolve().parent / "engine_script.py"
 
 
 def load_example():
@@ -143,3 +153,59 @@ def test_sets_travel_to_workers_and_back_unchanged(cluster_example):
     values = [Span([(1, 5), (-(2**63), -(2**62))]), Interval([(False, -float("inf"), -0.0, True)]), Interval()]
     assert client.gather(client.map(lambda value: value, values, pure=False)) == values
     assert client.submit(operator.or_, values[0], Span([(6, 9)])).result() == Span([(-(2**63), -(2**62)), (1, 9)])
+
+
+def run_bounded(arguments, timeout, **options):
+    """Runs a command in a session of its own; past `timeout` seconds the whole session (the command and any
+    worker processes it started) is killed and the test fails with what it printed."""
+    with subprocess.Popen(arguments, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, start_new_session=True,
+                          **options) as process:
+        try:
+            output, _ = process.communicate(timeout=timeout)
+        except subprocess.TimeoutExpired:
+            os.killpg(process.pid, signal.SIGKILL)
+            output, _ = process.communicate()
+            pytest.fail(f"no answer within {timeout} s:\n{output.decode(errors='replace')[-4000:]}")
+    return process.returncode, output.decode(errors="replace")
+
+
+def test_the_classes_load_by_name_in_a_fresh_interpreter(tmp_path):
+    # The interpreter has not imported velnor_lib: loading imports it and finds each name there.
+    things = [velnor_lib.Span, velnor_lib.Interval, velnor_lib.ChunksIter, velnor_lib.Span.union,
+              velnor_lib.match_indices, Span([(1, 2)])]
+    for protocol in range(pickle.HIGHEST_PROTOCOL + 1):
+        (tmp_path / f"things{protocol}.pickle").write_bytes(pickle.dumps(things, protocol))
+    child = ("import pathlib, pickle, sys\n"
+             "assert 'velnor_lib' not in sys.modules\n"
+             "for path in sorted(pathlib.Path(sys.argv[1]).glob('*.pickle')):\n"
+             "    print(path.stem, [getattr(thing, '__qualname__', repr(thing)) for thing in pickle.loads(path.read_bytes())])\n")
+    code, output = run_bounded([sys.executable, "-c", child, str(tmp_path)], timeout=60, cwd=tmp_path)
+    assert code == 0, output
+    names = "['Span', 'Interval', 'ChunksIter', 'Span.union', 'match_indices', 'Span([(1, 2)])']"
+    assert output.splitlines() == [f"things{protocol} {names}" for protocol in range(pickle.HIGHEST_PROTOCOL + 1)]
+
+
+# Each engine, with the packages it needs; Ray is optional and not in any extra.
+ENGINES = {"cloudpickle": ["cloudpickle"], "spawn": [], "joblib": ["joblib"], "dask": ["distributed"],
+           "ray": ["ray"]}
+
+
+@pytest.mark.dask
+@pytest.mark.slow
+@pytest.mark.parametrize("engine", ENGINES)
+def test_a_script_job_with_the_natural_import_runs_on_every_engine(engine, tmp_path):
+    for package in ENGINES[engine]:
+        pytest.importorskip(package)
+    code, output = run_bounded([sys.executable, str(ENGINE_SCRIPT), engine], timeout=300, cwd=tmp_path)
+    assert code == 0, output
+    assert output.splitlines()[-1] == f"{engine}: 3 results equal, from other processes"
+
+
+@pytest.mark.dask
+@pytest.mark.slow
+def test_the_example_runs_as_a_script_on_a_cluster_of_processes(tmp_path):
+    pytest.importorskip("distributed")
+    code, output = run_bounded([sys.executable, str(EXAMPLE)], timeout=300, cwd=tmp_path)
+    assert code == 0, output
+    lines = [line for line in output.splitlines() if line.startswith(("search ", "coverage: "))]
+    assert [line.split(":")[0] for line in lines] == ["search 'café'", "search 'aa'", "search '😀ok '", "coverage"]

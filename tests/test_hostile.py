@@ -327,6 +327,104 @@ def test_hook_lookup_that_raises():
     assert raised(Span, Guarded()) == (ZeroDivisionError, "no hook today")
 
 
+# Inputs that fit no alternative: the hook's AttributeError keeps its type and text, and carries as its cause
+# what the sequence alternative failed on; where exceptions have notes (3.11 on), a note says what the class
+# takes, and the failing item's error a note with its position.
+
+try:
+    import numpy
+except ImportError:
+    numpy = None
+needs_numpy = pytest.mark.skipif(numpy is None, reason="numpy is not installed")
+
+ACCEPTS = {
+    "Span": "Span() takes None, a sequence of (start, end) tuples of 64-bit integers, a Span, or an object whose "
+            "to_span() returns a Span",
+    "Interval": "Interval() takes None, a sequence of (left_closed, start, end, right_closed) tuples of a bool, two "
+                "real numbers and a bool, a Span, an Interval, or an object whose to_interval() returns an Interval",
+}
+HAS_NOTES = hasattr(BaseException, "add_note")
+
+# (class name, input, the type name the AttributeError shows, the cause's type and text, the failing item's
+# position or None). Inputs are built when the test runs, so a generator is fresh and numpy is optional.
+NO_SHAPE = {
+    "range": ("Span", lambda: range(10), "range", TypeError, "'int' object cannot be converted to 'PyTuple'", 0),
+    "generator": ("Span", lambda: (pair for pair in [(1, 2)]), "generator",
+                  TypeError, "'generator' object cannot be converted to 'Sequence'", None),
+    "set": ("Span", lambda: {(1, 2)}, "set", TypeError, "'set' object cannot be converted to 'Sequence'", None),
+    "numpy array": pytest.param("Span", lambda: numpy.array([[1, 2], [4, 5]]), "numpy.ndarray",
+                                TypeError, "'ndarray' object cannot be converted to 'PyTuple'", 0, marks=needs_numpy),
+    "float bounds": ("Span", lambda: [(1.0, 2.0)], "list",
+                     TypeError, "'float' object cannot be interpreted as an integer", 0),
+    "bound beyond 64 bits": ("Span", lambda: [(0, 2**63)], "list", OverflowError, "int too big to convert", 0),
+    "a late bad item": ("Span", lambda: [(1, 2), (3, 4), (5, -(2**64))], "list",
+                        OverflowError, "int too big to convert", 2),
+    "list for a tuple": ("Span", lambda: [(1, 2), [3, 4]], "list",
+                         TypeError, "'list' object cannot be converted to 'PyTuple'", 1),
+    "three items": ("Span", lambda: ((1, 2, 3),), "tuple",
+                    ValueError, "Expected tuple of length 2, but got tuple of length 3.", 0),
+    "iteration fails": ("Span", lambda: Failing([(1, 2)], KeyError("mid-way")), "Failing", KeyError, "'mid-way'", None),
+    "an Interval": ("Span", lambda: velnor_lib.Interval(), "velnor_lib.Interval",
+                    TypeError, "'Interval' object cannot be converted to 'Sequence'", None),
+    "numpy flags": pytest.param("Interval", lambda: [(numpy.True_, 0.0, 1.0, numpy.False_)], "list",
+                                TypeError, "'bool' object cannot be converted to 'PyBool'", 0, marks=needs_numpy),
+    "integer flag": ("Interval", lambda: [(True, 0, 1, True), (1, 0, 1, True)], "list",
+                     TypeError, "'int' object cannot be converted to 'PyBool'", 1),
+    "str bound": ("Interval", lambda: [(True, "0", 1, True)], "list", TypeError, "must be real number, not str", 0),
+    "a number": ("Interval", lambda: 5, "int", TypeError, "'int' object cannot be converted to 'Sequence'", None),
+}
+
+
+@needs_interval
+@pytest.mark.parametrize(("name", "make", "type_name", "cause_type", "cause_text", "index"), NO_SHAPE.values(),
+                         ids=NO_SHAPE.keys())
+def test_an_input_of_no_usable_shape_names_its_cause(name, make, type_name, cause_type, cause_text, index):
+    cls = getattr(velnor_lib, name)
+    value = make()
+    with pytest.raises(AttributeError) as info:
+        cls(value)
+    error = info.value
+    hook = "to_span" if cls is Span else "to_interval"
+    assert type(error) is AttributeError
+    assert str(error) == f"'{type_name}' object has no attribute '{hook}'"
+    cause = error.__cause__
+    assert type(cause) is cause_type and str(cause) == cause_text
+    assert error.__suppress_context__
+    if HAS_NOTES:
+        assert error.__notes__ == [ACCEPTS[name]]
+        if index is None:
+            assert not hasattr(cause, "__notes__")
+        else:
+            item = list(make())[index]
+            assert cause.__notes__ == [f"item {index} of the sequence: {item!r}"]
+    else:
+        assert not hasattr(error, "__notes__") and not hasattr(cause, "__notes__")
+
+
+def test_the_note_shows_at_most_200_characters_of_the_item():
+    item = (1, "x" * 500)
+    with pytest.raises(AttributeError) as info:
+        Span([item])
+    if HAS_NOTES:
+        assert info.value.__cause__.__notes__ == ["item 0 of the sequence: " + repr(item)[:200]]
+    assert str(info.value.__cause__) == "'str' object cannot be interpreted as an integer"
+
+
+def test_an_attribute_error_with_a_cause_of_its_own_keeps_it():
+    own = LookupError("the object's own reason")
+
+    class Guarded:
+        def __getattr__(self, name):
+            raise AttributeError(name) from own
+
+    with pytest.raises(AttributeError) as info:
+        Span(Guarded())
+    assert str(info.value) == "to_span"
+    assert info.value.__cause__ is own
+    if HAS_NOTES:
+        assert info.value.__notes__ == [ACCEPTS["Span"]]
+
+
 def test_hook_that_reenters_the_constructor_forever():
     class Recursive:
         def to_span(self):

@@ -187,7 +187,7 @@ def test_segments_is_a_fresh_read_only_list():
     assert value.segments == [(True, 1.0, 2.0, False)]
     assert value.segments is not value.segments
     assert [type(item) for item in value.segments[0]] == [bool, float, float, bool]
-    raises(AttributeError, "attribute 'segments' of 'builtins.Interval' objects is not writable",
+    raises(AttributeError, "attribute 'segments' of 'velnor_lib.Interval' objects is not writable",
            lambda: setattr(value, "segments", []))
 
 
@@ -204,17 +204,17 @@ def test_copy_is_an_equal_independent_object():
 def test_class_facts():
     assert velnor_lib.__all__.index("Interval") < velnor_lib.__all__.index("Span")
     assert Interval.__doc__ == "A class used to represent intervals."
-    assert Interval.__module__ == "builtins"
+    assert Interval.__module__ == "velnor_lib"
     assert Interval.__hash__ is None
     assert Interval.isdisjoint.__doc__ == "Returns True if two Intervals do not overlap."
     assert Interval.issubset.__doc__ == "Return True if other contains this Interval, else False."
     assert Interval.issuperset.__doc__ == "Return True if this Interval contains other, else False."
     assert Interval.union.__doc__ is None and Span.to_interval.__doc__ is None
     for action in [hash, lambda value: {value}, lambda value: {value: 1}]:
-        raises(TypeError, unhashable_message(action, "builtins.Interval"), lambda: action(Interval()))
-    raises(TypeError, "type 'builtins.Interval' is not an acceptable base type", lambda: type("X", (Interval,), {}))
-    raises(TypeError, "object of type 'builtins.Interval' has no len()", lambda: len(Interval()))
-    raises(TypeError, "'builtins.Interval' object is not iterable", lambda: iter(Interval()))
+        raises(TypeError, unhashable_message(action, "velnor_lib.Interval"), lambda: action(Interval()))
+    raises(TypeError, "type 'velnor_lib.Interval' is not an acceptable base type", lambda: type("X", (Interval,), {}))
+    raises(TypeError, "object of type 'velnor_lib.Interval' has no len()", lambda: len(Interval()))
+    raises(TypeError, "'velnor_lib.Interval' object is not iterable", lambda: iter(Interval()))
     assert bool(Interval()) is True
 
 
@@ -354,7 +354,7 @@ def test_many_operands(a, b, c):
 
 def type_text(value):
     """A type's name as the interpreter's messages show it (the module's classes carry their module)."""
-    return f"builtins.{type(value).__name__}" if type(value) in (Interval, Span) else type(value).__qualname__
+    return f"velnor_lib.{type(value).__name__}" if type(value) in (Interval, Span) else type(value).__qualname__
 
 
 @pytest.mark.parametrize("operator", ["&", "|", "-", "&=", "|=", "-="])
@@ -362,9 +362,9 @@ def type_text(value):
 def test_operators_refuse_foreign_operands(operator, other):
     value = Interval([(True, 0, 1, True)])
     names = {"value": value, "other": other}
-    raises(TypeError, f"unsupported operand type(s) for {operator}: 'builtins.Interval' and '{type_text(other)}'",
+    raises(TypeError, f"unsupported operand type(s) for {operator}: 'velnor_lib.Interval' and '{type_text(other)}'",
            lambda: exec(f"value {operator} other", names))
-    raises(TypeError, f"unsupported operand type(s) for {operator}: '{type_text(other)}' and 'builtins.Interval'",
+    raises(TypeError, f"unsupported operand type(s) for {operator}: '{type_text(other)}' and 'velnor_lib.Interval'",
            lambda: exec(f"other {operator} value", {"value": value, "other": other}))
     assert value.segments == [(True, 0.0, 1.0, True)]
 
@@ -480,7 +480,7 @@ def test_comparison_with_foreign_operands(other):
         with pytest.raises(TypeError) as caught:
             eval(f"value {operator} other", {"value": value, "other": other})
         assert str(caught.value) == (
-            f"'{operator}' not supported between instances of 'builtins.Interval' and '{type_text(other)}'"
+            f"'{operator}' not supported between instances of 'velnor_lib.Interval' and '{type_text(other)}'"
         )
 
 

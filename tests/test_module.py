@@ -1,6 +1,8 @@
 """The module object: registration order, version, and the traits every class shares."""
 import importlib.util
 import os
+import pickle
+import struct
 import subprocess
 import sys
 import sysconfig
@@ -71,9 +73,49 @@ def test_class_traits(name, doc):
     cls = getattr(velnor_lib, name)
     assert cls.__name__ == name
     assert cls.__qualname__ == name
-    assert cls.__module__ == "builtins"
+    assert cls.__module__ == "velnor_lib"
+    assert repr(cls) == f"<class 'velnor_lib.{name}'>"
     assert cls.__doc__ == doc
     assert cls.__bases__ == (object,)
+
+
+@pytest.mark.parametrize("name", [name for name, _ in CLASSES])
+@pytest.mark.parametrize("protocol", range(pickle.HIGHEST_PROTOCOL + 1))
+def test_classes_pickle_by_name_as_themselves(name, protocol):
+    cls = getattr(velnor_lib, name)
+    data = pickle.dumps(cls, protocol)
+    assert b"velnor_lib" in data and name.encode() in data
+    assert pickle.loads(data) is cls
+
+
+def immutable_type_message(action, attribute, type_name):
+    """The interpreter's own text for changing an attribute of an immutable type, read from `set` (it words
+    setting and deleting differently between versions)."""
+    try:
+        action(set, attribute)
+    except TypeError as error:
+        return str(error).replace("'set'", f"'{type_name}'")
+    raise AssertionError("set was changed")
+
+
+CLASS_CHANGES = [
+    ("set a new attribute", lambda cls, attribute: setattr(cls, attribute, 1), "x"),
+    ("replace __hash__", lambda cls, attribute: setattr(cls, attribute, lambda self: 0), "__hash__"),
+    ("replace a method", lambda cls, attribute: setattr(cls, attribute, None), "__reduce__"),
+    ("delete a method", delattr, "__reduce__"),
+    ("delete the docstring", delattr, "__doc__"),
+]
+
+
+@pytest.mark.parametrize("name", [name for name, _ in CLASSES])
+@pytest.mark.parametrize(("what", "action", "attribute"), CLASS_CHANGES, ids=[row[0] for row in CLASS_CHANGES])
+def test_classes_are_immutable_like_built_in_types(name, what, action, attribute):
+    cls = getattr(velnor_lib, name)
+    before = dict(vars(cls))
+    with pytest.raises(TypeError) as raised:
+        action(cls, attribute)
+    assert str(raised.value) == immutable_type_message(action, attribute, f"velnor_lib.{name}")
+    assert dict(vars(cls)) == before
 
 
 @pytest.mark.parametrize("name", [name for name, _ in CLASSES])
@@ -105,6 +147,35 @@ def test_set_classes_are_unhashable(name):
         hash(cls())
     with pytest.raises(TypeError):
         {cls()}
+
+
+# The C layout of one segment, from `struct` in native mode: a trailing zero-length item of the widest
+# member pads the size to a multiple of its alignment, as a C struct is padded.
+SEGMENT_BYTES = {"Span": struct.calcsize("qq0q"), "Interval": struct.calcsize("?dd?0d")}
+SEGMENT_OF = {"Span": lambda k: (3 * k, 3 * k + 1), "Interval": lambda k: (True, 3.0 * k, 3.0 * k + 1, False)}
+
+
+@pytest.mark.parametrize("name", ["Span", "Interval"])
+@pytest.mark.parametrize("count", [0, 1, 2, 17, 1000, 100_000])
+def test_sizeof_counts_the_segment_storage(name, count):
+    cls = getattr(velnor_lib, name)
+    # Disjoint segments: the constructor keeps every one, in storage sized from the list.
+    value = cls([SEGMENT_OF[name](k) for k in range(count)])
+    assert len(value.segments) == count
+    header = object.__sizeof__(value)  # the instance itself, as the type declares it
+    assert sys.getsizeof(value) == value.__sizeof__() == header + count * SEGMENT_BYTES[name]
+    assert sys.getsizeof(value.copy()) >= header + count * SEGMENT_BYTES[name]
+
+
+@pytest.mark.parametrize("name", ["Span", "Interval"])
+def test_sizeof_follows_in_place_changes(name):
+    cls = getattr(velnor_lib, name)
+    value = cls()
+    empty = sys.getsizeof(value)
+    value |= cls([SEGMENT_OF[name](k) for k in range(5000)])
+    assert sys.getsizeof(value) >= empty + 5000 * SEGMENT_BYTES[name]
+    value -= value.copy()
+    assert value.segments == [] and sys.getsizeof(value) >= empty
 
 
 @pytest.mark.parametrize("name", FUNCTIONS)

@@ -225,7 +225,7 @@ class Reflected:
 @pytest.mark.parametrize("foreign", [[(1, 2)], 5, None, (1, 2)])
 def test_foreign_operand_gets_the_interpreters_type_error(op, foreign):
     s = Span([(1, 3)])
-    names = f"'builtins.Span' and '{type(foreign).__name__}'"
+    names = f"'velnor_lib.Span' and '{type(foreign).__name__}'"
     for action, symbol in [(OPERATOR[op], op), (IN_PLACE[op], op + "=")]:
         receiver = s
         with pytest.raises(TypeError) as caught:
@@ -234,7 +234,7 @@ def test_foreign_operand_gets_the_interpreters_type_error(op, foreign):
         assert receiver is s
     with pytest.raises(TypeError) as caught:
         OPERATOR[op](foreign, s)
-    assert str(caught.value) == f"unsupported operand type(s) for {op}: '{type(foreign).__name__}' and 'builtins.Span'"
+    assert str(caught.value) == f"unsupported operand type(s) for {op}: '{type(foreign).__name__}' and 'velnor_lib.Span'"
     assert s.segments == [(1, 3)]
     assert OPERATOR[op](s, Reflected()) == {"&": "rand", "|": "ror", "-": "rsub"}[op]
     assert IN_PLACE[op](s, Reflected()) == {"&": "rand", "|": "ror", "-": "rsub"}[op]
@@ -372,6 +372,13 @@ def outcome(action):
         return (type(error).__name__, str(error))
 
 
+def cause_of(action):
+    """The cause of the AttributeError that `action` raises, as `outcome` gives an error."""
+    with pytest.raises(AttributeError) as info:
+        action()
+    return (type(info.value.__cause__).__name__, str(info.value.__cause__))
+
+
 class ReentrantIndex:
     """An item for `x in s` whose __index__ runs `action` while `s` is held shared."""
 
@@ -386,8 +393,8 @@ class ReentrantIndex:
 
 BORROWED = ("RuntimeError", "Already borrowed")
 MUTABLY_BORROWED = ("RuntimeError", "Already mutably borrowed")
-NO_OR = ("TypeError", "unsupported operand type(s) for |: 'builtins.Span' and 'builtins.Span'")
-NO_IOR = ("TypeError", "unsupported operand type(s) for |=: 'builtins.Span' and 'builtins.Span'")
+NO_OR = ("TypeError", "unsupported operand type(s) for |: 'velnor_lib.Span' and 'velnor_lib.Span'")
+NO_IOR = ("TypeError", "unsupported operand type(s) for |=: 'velnor_lib.Span' and 'velnor_lib.Span'")
 
 
 @pytest.mark.parametrize(
@@ -455,7 +462,8 @@ class Intruder(metaclass=NameProbe):
         (lambda s, t, held: operator.isub(s, t), BORROWED),
         (lambda s, t, held: t | s, NO_OR),
         (lambda s, t, held: operator.ior(t, s), NO_IOR),
-        (lambda s, t, held: Span(s), ("AttributeError", "'builtins.Span' object has no attribute 'to_span'")),
+        (lambda s, t, held: Span(s), ("AttributeError", "'velnor_lib.Span' object has no attribute 'to_span'")),
+        (lambda s, t, held: cause_of(lambda: Span(s)), MUTABLY_BORROWED),  # why the span was not taken
         (lambda s, t, held: bool(s), True),
         (lambda s, t, held: held.union_update(t), BORROWED),  # the others are held shared too
         (lambda s, t, held: (held | t).segments, [(8, 9), (12, 12)]),

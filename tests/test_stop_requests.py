@@ -111,11 +111,18 @@ def test_stop_requests_pass_every_input_alternative(cls, where, error):
     if where == "sequence __len__":  # an ordinary failure of the size hint is ignored
         assert cls(value).segments == cls(value.items).segments
         return
-    # Any other ordinary failure drops the alternative: the missing hook is what the caller sees.
+    # Any other ordinary failure drops the alternative: the missing hook is what the caller sees, with the
+    # failure as its cause.
     hook = "to_span" if cls is Span else "to_interval"
     with pytest.raises(AttributeError) as info:
         cls(value)
     assert str(info.value) == f"'{type(value).__name__}' object has no attribute '{hook}'"
+    cause = info.value.__cause__
+    if where == "item type name":  # the type name is left out of the conversion error, which is the cause
+        assert (type(cause), str(cause)) == (TypeError, "'<failed to extract type name>' object cannot be "
+                                                        "converted to 'PyTuple'")
+    else:
+        assert (type(cause), str(cause)) == (error, message)
 
 
 @pytest.mark.parametrize("cls", [Span, Interval])
@@ -132,6 +139,23 @@ def test_stop_request_runs_no_hook_afterwards(cls, error):
     # A size hint that fails for an ordinary reason is still only a hint.
     assert cls(HookedSequence([SEGMENT[cls]], Custom, "__len__")).segments == cls([SEGMENT[cls]]).segments
     assert Hooked.calls == before
+
+
+@pytest.mark.parametrize("cls", [Span, Interval])
+@pytest.mark.parametrize("error", STOPS + [Custom])
+def test_stop_request_while_the_cause_of_a_constructor_error_is_built(cls, error):
+    # No sequence and no hook: the cause names the input's type, whose name lookup raises.
+    value = nameless(error)
+    if error in STOPS:
+        with pytest.raises(error) as info:
+            cls(value)
+        assert type(info.value) is error and str(info.value) == "from __qualname__"
+        return
+    with pytest.raises(AttributeError) as info:
+        cls(value)
+    cause = info.value.__cause__
+    assert (type(cause), str(cause)) == (TypeError, "'<failed to extract type name>' object cannot be converted "
+                                                    "to 'Sequence'")
 
 
 @pytest.mark.parametrize("error", STOPS)

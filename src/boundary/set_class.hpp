@@ -17,15 +17,18 @@
 #include "boundary/binder.hpp"
 #include "boundary/convert.hpp"
 #include "boundary/entry.hpp"
+#include "boundary/input_miss.hpp"
 #include "boundary/instance.hpp"
 #include "boundary/result.hpp"
 #include "boundary/set_pickle.hpp"
 #include "boundary/type.hpp"
 
 #include <array>
+#include <cstdint>
 #include <optional>
 #include <span>
 #include <type_traits>
+#include <utility>
 #include <vector>
 
 namespace velnor::boundary::set_class {
@@ -266,38 +269,69 @@ std::array<PyType_Slot, 8> slots() {
 
 // Constructor alternatives that both classes try.
 
-// A sequence whose items all convert, or nothing: a failed alternative's error is dropped, unless it asks
-// to stop (Ctrl-C, MemoryError), which ends the construction at once.
+// A sequence whose items all convert, or nothing: why it is nothing goes to `miss`, for the error of the
+// last alternative, unless the failure asks to stop (Ctrl-C, MemoryError), which ends the construction at once.
 template <class Converter>
-auto try_read_sequence(PyObject* input, Converter&& converter)
+auto try_read_sequence(PyObject* input, Converter&& converter, InputMiss& miss)
     -> std::optional<decltype(to_vector(input, converter))> {
     if (!PySequence_Check(input)) {
+        miss.not_a_sequence();
         return std::nullopt;
     }
+    std::size_t index = 0;
+    Ref failed_item;
+    const auto counted = [&](PyObject* item) {
+        try {
+            auto value = converter(item);
+            ++index;
+            return value;
+        } catch (PythonError&) {
+            failed_item = Ref::borrow(item);
+            throw;
+        }
+    };
     try {
-        return to_vector(input, converter);
+        return to_vector(input, counted);
     } catch (PythonError& error) {
         if (error.stops_fallbacks()) {
             throw;
+        }
+        if (failed_item) {
+            miss.item_failed(std::move(error), std::move(failed_item), index);
+        } else {
+            miss.read_failed(std::move(error));
         }
         return std::nullopt;
     }
 }
 
-// An instance of `Class` that is not held exclusively, read through `read`, or nothing.
+// An instance of `Class` that is not held exclusively, read through `read`, or nothing; an instance held
+// exclusively is told to `miss`.
 template <class Class, class Read>
-auto try_read_instance(PyObject* input, Read&& read)
+auto try_read_instance(PyObject* input, Read&& read, InputMiss& miss)
     -> std::optional<std::remove_cvref_t<decltype(read(*std::declval<Shared<Class>&>()))>> {
     if (auto shared = try_read_shared<Class>(input)) {
         return read(**shared);
     }
+    if (is_instance<Class>(input)) {
+        miss.instance_held();
+    }
     return std::nullopt;
 }
 
-// The conversion hook: `input.<method>()` must return an instance of `Class`, whose list is copied.
+// The conversion hook: `input.<method>()` must return an instance of `Class`, whose list is copied. An input
+// without the hook has fitted no alternative: its AttributeError gets `miss` as its cause and the note
+// `accepted`.
 template <class Class>
-Value<Class> read_from_hook(PyObject* input, const char* method) {
-    Ref bound = checked(PyObject_GetAttrString(input, method));
+Value<Class> read_from_hook(PyObject* input, const char* method, InputMiss& miss, const char* accepted) {
+    Ref bound = Ref::steal(PyObject_GetAttrString(input, method));
+    if (!bound) {
+        PythonError error;
+        if (error.matches(PyExc_AttributeError)) {
+            miss.explain(error, input, accepted);
+        }
+        throw error;
+    }
     Ref no_arguments = checked(PyTuple_New(0));
     Ref result = checked(PyObject_Call(bound.get(), no_arguments.get(), nullptr));
     return read_copy<Class>(result.get());
@@ -307,6 +341,15 @@ Value<Class> read_from_hook(PyObject* input, const char* method) {
 template <class Class>
 Ref copy(PyObject* self) {
     return new_instance<Class>(*Shared<Class>(self));
+}
+
+// __sizeof__: the object and the segment storage it owns, as `set.__sizeof__` counts its table, so that
+// sys.getsizeof and memory profilers see a span's real cost.
+template <class Class>
+Ref size_of(PyObject* self) {
+    const Shared<Class> receiver(self);
+    const std::size_t storage = receiver->capacity() * sizeof(typename Value<Class>::value_type);
+    return to_python(static_cast<std::uint64_t>(sizeof(InstanceOf<Class>) + storage));
 }
 
 template <class Class>
@@ -340,6 +383,7 @@ PyTypeObject* create_set_type(const SetTypeDescription& description) {
     method_table.push_back(noargs_method<copy<Class>>("copy", description.copy_doc));
     const auto pickle_methods = set_pickle::methods<Class>();
     method_table.insert(method_table.end(), pickle_methods.begin(), pickle_methods.end());
+    method_table.push_back(noargs_method<size_of<Class>>("__sizeof__", "Size of the object in memory, in bytes."));
     method_table.insert(method_table.end(), description.extra_methods.begin(), description.extra_methods.end());
     method_table.push_back({nullptr, nullptr, 0, nullptr});
 

@@ -24,13 +24,18 @@ void* slot_pointer(Function function) noexcept {
 }  // namespace
 
 PyTypeObject* create_type(const ClassDescription& description) {
-    // Slot order: base, docstring, deallocator, the class's own, constructor fallback, methods, getters.
+    // Slot order: base, docstring, deallocator, hash, the class's own, constructor fallback, methods, getters.
     std::vector<PyType_Slot> slots;
     slots.push_back({Py_tp_base, &PyBaseObject_Type});
     if (description.doc != nullptr) {
         slots.push_back({Py_tp_doc, const_cast<char*>(description.doc)});
     }
     slots.push_back({Py_tp_dealloc, slot_pointer(description.dealloc)});
+    if (description.unhashable) {
+        // The interpreter shows this hash as the class attribute `__hash__ = None`, as for `set`; an
+        // immutable type cannot be given that attribute after its creation.
+        slots.push_back({Py_tp_hash, slot_pointer(&PyObject_HashNotImplemented)});
+    }
     bool has_constructor = false;
     for (const PyType_Slot& slot : description.slots) {
         has_constructor = has_constructor || slot.slot == Py_tp_new;
@@ -55,12 +60,13 @@ PyTypeObject* create_type(const ClassDescription& description) {
         .basicsize = description.basic_size,
 #endif
         .itemsize = 0,
-        .flags = Py_TPFLAGS_DEFAULT,
+        // Immutable, as built-in types are: a class attribute cannot be set or deleted.
+        .flags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE,
         .slots = slots.data(),
     };
     const char* short_name = std::strrchr(description.qualified_name, '.') + 1;
     Ref type = Ref::steal(PyType_FromSpec(&spec));
-    if (!type || (description.unhashable && PyObject_SetAttrString(type.get(), "__hash__", Py_None) < 0)) {
+    if (!type) {
         PyErr_Clear();
         throw InternalFault(std::string("An error occurred while initializing class ") + short_name);
     }

@@ -8,14 +8,16 @@
 namespace velnor::boundary {
 
 struct ClassDescription {
-    const char* qualified_name;  // "builtins.{name}": a static string, the type keeps pointing at it
+    // "velnor_lib.{name}", so that the class reports the module where pickle finds it by name; a static
+    // string, the type keeps pointing at it.
+    const char* qualified_name;
     const char* doc;             // null for a class without a docstring
     int basic_size;
     destructor dealloc;
     std::span<const PyType_Slot> slots;  // the class's own slots, without the terminating sentinel
     PyMethodDef* methods;                // null when the class has none
     PyGetSetDef* getset;                 // null when the class has none
-    bool unhashable;                     // sets the class attribute __hash__ to None
+    bool unhashable;                     // hashing raises TypeError; the class attribute __hash__ is None
 };
 
 // Creates the type object; a failure is an internal fault naming the class.

@@ -7,7 +7,7 @@ namespace velnor {
 PyTypeObject* IntervalClass::type() {
     static PyTypeObject* const type =
         boundary::set_class::create_set_type<IntervalClass, boundary::descriptions::interval>({
-            .qualified_name = "builtins.Interval",
+            .qualified_name = "velnor_lib.Interval",
             .doc = "A class used to represent intervals.",
             .tests = {
                 .isdisjoint = "Returns True if two Intervals do not overlap.",

@@ -29,9 +29,15 @@ const char* message_of(interval::Defect defect) noexcept {
     }
 }
 
+// What the constructor takes, for the error of an input that fits none of the alternatives.
+constexpr const char* accepted =
+    "Interval() takes None, a sequence of (left_closed, start, end, right_closed) tuples of a bool, two real "
+    "numbers and a bool, a Span, an Interval, or an object whose to_interval() returns an Interval";
+
 // The alternatives in order: a sequence of segment tuples, a span, an interval, the `to_interval()` hook.
 interval::Segments segments_from_input(PyObject* input) {
-    if (auto segments = set_class::try_read_sequence(input, to_segment)) {
+    InputMiss miss;
+    if (auto segments = set_class::try_read_sequence(input, to_segment, miss)) {
         // All items are converted before the first is validated.
         const interval::Defect defect = interval::keep_valid(*segments);
         if (defect != interval::Defect::none) {
@@ -40,13 +46,13 @@ interval::Segments segments_from_input(PyObject* input) {
         interval::merge_segments(*segments);
         return std::move(*segments);
     }
-    if (auto converted = set_class::try_read_instance<SpanClass>(input, interval::from_span)) {
+    if (auto converted = set_class::try_read_instance<SpanClass>(input, interval::from_span, miss)) {
         return std::move(*converted);
     }
-    if (auto copied = set_class::try_read_instance<IntervalClass>(input, std::identity{})) {
+    if (auto copied = set_class::try_read_instance<IntervalClass>(input, std::identity{}, miss)) {
         return std::move(*copied);
     }
-    return set_class::read_from_hook<IntervalClass>(input, "to_interval");
+    return set_class::read_from_hook<IntervalClass>(input, "to_interval", miss, accepted);
 }
 
 Ref construct(PyTypeObject*, PyObject* args, PyObject* kwargs) {

@@ -173,7 +173,7 @@ PyMethodDef iter_chunk_definition = varargs_method<iter_chunk>("iter_chunk", nul
 
 PyTypeObject* ChunksIterClass::type() {
     static PyTypeObject* const type = create_type({
-        .qualified_name = "builtins.ChunksIter",
+        .qualified_name = "velnor_lib.ChunksIter",
         .doc = nullptr,
         .basic_size = static_cast<int>(sizeof(InstanceOf<ChunksIterClass>)),
         .dealloc = release,

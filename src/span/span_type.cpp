@@ -9,7 +9,7 @@ PyTypeObject* SpanClass::type() {
         {"to_interval", span_python::to_interval, METH_NOARGS, nullptr},
     };
     static PyTypeObject* const type = boundary::set_class::create_set_type<SpanClass, boundary::descriptions::span>({
-        .qualified_name = "builtins.Span",
+        .qualified_name = "velnor_lib.Span",
         .doc = "A class used to represent spans.",
         .tests = {
             .isdisjoint = "Returns True if two Spans do not overlap.",

@@ -19,9 +19,15 @@ span::Segment to_segment(PyObject* pair) {
     return {start, end};
 }
 
+// What the constructor takes, for the error of an input that fits none of the alternatives.
+constexpr const char* accepted =
+    "Span() takes None, a sequence of (start, end) tuples of 64-bit integers, a Span, "
+    "or an object whose to_span() returns a Span";
+
 // The alternatives in order: a sequence of integer pairs, a span, the `to_span()` hook.
 span::Segments segments_from_input(PyObject* input) {
-    if (auto pairs = set_class::try_read_sequence(input, to_segment)) {
+    InputMiss miss;
+    if (auto pairs = set_class::try_read_sequence(input, to_segment, miss)) {
         for (const span::Segment& segment : *pairs) {
             if (segment.start > segment.end) {
                 raise(PyExc_ValueError, "Start point of segment cannot be greater than its end point");
@@ -30,10 +36,10 @@ span::Segments segments_from_input(PyObject* input) {
         span::merge_segments(*pairs);
         return std::move(*pairs);
     }
-    if (auto copied = set_class::try_read_instance<SpanClass>(input, std::identity{})) {
+    if (auto copied = set_class::try_read_instance<SpanClass>(input, std::identity{}, miss)) {
         return std::move(*copied);
     }
-    return set_class::read_from_hook<SpanClass>(input, "to_span");
+    return set_class::read_from_hook<SpanClass>(input, "to_span", miss, accepted);
 }
 
 Ref construct(PyTypeObject*, PyObject* args, PyObject* kwargs) {
