@@ -32,17 +32,33 @@ Ref make_tuple(Refs&&... items) {
     return tuple;
 }
 
+// A list made at its final length, its slots still empty, and hidden from the garbage collector until
+// `reveal`: a signal handler or a finaliser run while it is filled (at a poll, or by a collection that an
+// allocation starts) cannot reach it through gc.get_objects() and read an empty slot. A list that is dropped
+// unfinished is freed as it is, untracked.
+inline Ref new_hidden_list(std::size_t length) {
+    Ref list = checked(PyList_New(static_cast<Py_ssize_t>(length)));
+    PyObject_GC_UnTrack(list.get());
+    return list;
+}
+
+// Shows a list from new_hidden_list, every slot now filled, to the garbage collector.
+inline Ref reveal(Ref list) noexcept {
+    PyObject_GC_Track(list.get());
+    return list;
+}
+
 // A list created at its exact length and filled in order with `convert(item)` (each a Ref).
 template <class Range, class Convert>
 Ref to_list(const Range& items, Convert&& convert) {
-    Ref list = checked(PyList_New(static_cast<Py_ssize_t>(std::size(items))));
+    Ref list = new_hidden_list(std::size(items));
     Py_ssize_t index = 0;
     core::InterruptPoll poll(core::interrupt_interval / 16);  // each item is a new Python object or more
     for (const auto& item : items) {
         poll.tick();
         PyList_SetItem(list.get(), index++, convert(item).release());
     }
-    return list;
+    return reveal(std::move(list));
 }
 
 }  // namespace velnor::boundary

@@ -21,10 +21,12 @@
 #include "boundary/result.hpp"
 #include "boundary/set_pickle.hpp"
 #include "boundary/type.hpp"
+#include "core/polled_copy.hpp"
 
 #include <array>
 #include <optional>
 #include <span>
+#include <string>
 #include <type_traits>
 #include <vector>
 
@@ -296,17 +298,20 @@ Value<Class> read_from_hook(PyObject* input, const char* method) {
 // copy(): a new object with its own copy of the list.
 template <class Class>
 Ref copy(PyObject* self) {
-    return new_instance<Class>(*Shared<Class>(self));
+    return new_instance<Class>(core::polled_copy(*Shared<Class>(self)));
 }
 
+// The text is made under the hold, the str after it ends.
 template <class Class>
 Ref repr(PyObject* self) {
-    return to_python(format_repr(*Shared<Class>(self)));
+    const std::string text = format_repr(*Shared<Class>(self));
+    return to_python(text);
 }
 
 template <class Class>
 Ref str(PyObject* self) {
-    return to_python(format_str(*Shared<Class>(self)));
+    const std::string text = format_str(*Shared<Class>(self));
+    return to_python(text);
 }
 
 // What differs between the two set classes' type objects.

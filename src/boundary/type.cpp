@@ -32,8 +32,10 @@ PyTypeObject* create_type(const ClassDescription& description) {
     }
     slots.push_back({Py_tp_dealloc, slot_pointer(description.dealloc)});
     bool has_constructor = false;
+    bool collectable = false;  // a class that holds Python objects traverses them
     for (const PyType_Slot& slot : description.slots) {
         has_constructor = has_constructor || slot.slot == Py_tp_new;
+        collectable = collectable || slot.slot == Py_tp_traverse;
         slots.push_back(slot);
     }
     if (!has_constructor) {
@@ -51,7 +53,7 @@ PyTypeObject* create_type(const ClassDescription& description) {
         .name = description.qualified_name,
         .basicsize = description.basic_size,
         .itemsize = 0,
-        .flags = Py_TPFLAGS_DEFAULT,
+        .flags = static_cast<unsigned int>(Py_TPFLAGS_DEFAULT | (collectable ? Py_TPFLAGS_HAVE_GC : 0)),
         .slots = slots.data(),
     };
     const char* short_name = std::strrchr(description.qualified_name, '.') + 1;
