@@ -48,17 +48,40 @@ inline Ref reveal(Ref list) noexcept {
     return list;
 }
 
+// A hidden list filled from the front. Dropped unfinished (Ctrl-C, MemoryError), it is cut to the slots
+// filled first, so that freeing it reads none of the untouched rest: a page fault for every 512 slots.
+class ListFill {
+public:
+    explicit ListFill(std::size_t length) : list_(new_hidden_list(length)) {}
+    ListFill(const ListFill&) = delete;
+    ListFill& operator=(const ListFill&) = delete;
+    ~ListFill() {
+        if (list_) {
+            Py_SET_SIZE(reinterpret_cast<PyVarObject*>(list_.get()), filled_);
+        }
+    }
+
+    // Puts `item` (a new reference, taken over) into the next slot.
+    void push(PyObject* item) noexcept { PyList_SetItem(list_.get(), filled_++, item); }
+
+    // The list, every slot filled, shown to the garbage collector.
+    Ref finish() noexcept { return reveal(std::move(list_)); }
+
+private:
+    Ref list_;
+    Py_ssize_t filled_ = 0;
+};
+
 // A list created at its exact length and filled in order with `convert(item)` (each a Ref).
 template <class Range, class Convert>
 Ref to_list(const Range& items, Convert&& convert) {
-    Ref list = new_hidden_list(std::size(items));
-    Py_ssize_t index = 0;
+    ListFill list(std::size(items));
     core::InterruptPoll poll(core::interrupt_interval / 16);  // each item is a new Python object or more
     for (const auto& item : items) {
         poll.tick();
-        PyList_SetItem(list.get(), index++, convert(item).release());
+        list.push(convert(item).release());
     }
-    return reveal(std::move(list));
+    return list.finish();
 }
 
 }  // namespace velnor::boundary

@@ -46,7 +46,8 @@ void set_error_from_current_exception() noexcept;
 // stops the running loop with that exception. Called once at import.
 void install_interrupt_check() noexcept;
 
-// Returns the process-wide InternalError type (a direct subclass of BaseException), creating it once.
+// Returns the process-wide InternalError type (a direct subclass of BaseException), made on the first call
+// that succeeds (the module makes it at import); null with the error set when making it fails.
 PyObject* internal_error_type() noexcept;
 
 // Runs `body` (returning Ref) and hands its new reference to the interpreter, or null with the error set.

@@ -51,7 +51,7 @@ StateError decode_frame(std::span<const std::uint8_t> state, std::uint8_t versio
     const std::size_t count = payload / record_size;
     out.reserve(count);  // no zero fill first: every segment is written once
     const std::uint8_t* at = state.data() + 1;
-    InterruptPoll poll;
+    InterruptPoll poll(interrupt_interval / 16);  // fresh memory: each segment's page faults cost more than its checks
     for (std::size_t i = 0; i < count; ++i, at += record_size) {
         poll.tick();
         if (const StateFault fault = read(at, out); fault != StateFault::none) {

@@ -172,7 +172,7 @@ Ref DirectSource::read_range(std::size_t limit, bool& exhausted) {
         return {};
     }
     const std::uint64_t length = std::min<std::uint64_t>(remaining_, limit);
-    Ref chunk = new_hidden_list(static_cast<std::size_t>(length));  // fails at once for a huge chunk
+    ListFill chunk(static_cast<std::size_t>(length));  // fails at once for a huge chunk
     core::InterruptPoll poll(core::interrupt_interval / 16);  // each value is a new int
     for (std::uint64_t index = 0; index < length; ++index) {
         poll.tick();
@@ -182,10 +182,10 @@ Ref DirectSource::read_range(std::size_t limit, bool& exhausted) {
         }
         next_ += step_;
         --remaining_;
-        PyList_SetItem(chunk.get(), static_cast<Py_ssize_t>(index), value);  // steals; cannot fail
+        chunk.push(value);
     }
     exhausted = length < limit;
-    return reveal(std::move(chunk));
+    return chunk.finish();
 }
 
 }  // namespace velnor::chunks

@@ -51,6 +51,9 @@ PyMODINIT_FUNC PyInit_velnor_lib() {
         velnor::boundary::Ref module = velnor::boundary::checked(PyModule_Create2(&velnor::module_definition, 3));
         velnor::register_names(module.get());
         velnor::boundary::install_interrupt_check();
+        if (velnor::boundary::internal_error_type() == nullptr) {  // made now, while memory is at hand
+            velnor::boundary::throw_python_error();
+        }
         velnor::boundary::install_float_digits();
         // Test runs force each vector kernel set in turn; naming one this CPU lacks must not pass quietly.
         if (!velnor::text::use_kernels_from_environment()) {
