@@ -2,6 +2,7 @@
 #pragma once
 
 #include "boundary/error.hpp"
+#include "boundary/slow_release.hpp"
 #include "core/interrupt.hpp"
 
 #include <cstddef>
@@ -49,7 +50,8 @@ inline Ref reveal(Ref list) noexcept {
 }
 
 // A hidden list filled from the front. Dropped unfinished (Ctrl-C, MemoryError), it is cut to the slots
-// filled first, so that freeing it reads none of the untouched rest: a page fault for every 512 slots.
+// filled, so that freeing it reads none of the untouched rest (a page fault for every 512 slots), and a
+// long one is freed in slices after the call returns.
 class ListFill {
 public:
     explicit ListFill(std::size_t length) : list_(new_hidden_list(length)) {}
@@ -58,6 +60,7 @@ public:
     ~ListFill() {
         if (list_) {
             Py_SET_SIZE(reinterpret_cast<PyVarObject*>(list_.get()), filled_);
+            release_in_slices(std::move(list_));
         }
     }
 

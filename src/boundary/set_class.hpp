@@ -28,6 +28,7 @@
 #include <span>
 #include <string>
 #include <type_traits>
+#include <utility>
 #include <vector>
 
 namespace velnor::boundary::set_class {
@@ -298,7 +299,8 @@ Value<Class> read_from_hook(PyObject* input, const char* method) {
 // copy(): a new object with its own copy of the list.
 template <class Class>
 Ref copy(PyObject* self) {
-    return new_instance<Class>(core::polled_copy(*Shared<Class>(self)));
+    Value<Class> copied = core::polled_copy(*Shared<Class>(self));  // the hold ends before the object is made
+    return new_instance<Class>(std::move(copied));
 }
 
 // The text is made under the hold, the str after it ends.

@@ -15,6 +15,7 @@
 #include <array>
 #include <cstdint>
 #include <span>
+#include <utility>
 
 namespace velnor::boundary::set_pickle {
 
@@ -52,7 +53,8 @@ Ref reduce(PyObject* self) {
 // deep copy is the same as a shallow one and the memo has nothing to record beyond what copy.deepcopy does.
 template <class Class>
 Ref copy(PyObject* self) {
-    return new_instance<Class>(core::polled_copy(*Shared<Class>(self)));
+    typename Class::Value copied = core::polled_copy(*Shared<Class>(self));  // the hold ends before the object is made
+    return new_instance<Class>(std::move(copied));
 }
 
 template <class Class>

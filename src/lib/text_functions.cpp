@@ -6,6 +6,7 @@
 #include "boundary/convert.hpp"
 #include "boundary/entry.hpp"
 #include "boundary/result.hpp"
+#include "boundary/slow_release.hpp"
 #include "lib/registration.hpp"
 #include "text/code_point_matches.hpp"
 #include "text/matches.hpp"
@@ -54,16 +55,23 @@ Ref to_int_list(const text::Positions& values) {
     Ref list = presized ? new_hidden_list(values.size()) : checked(PyList_New(0));
     Py_ssize_t index = 0;
     core::InterruptPoll poll(core::interrupt_interval / 16);  // each position makes a new int
-    values.for_each_run([&](const std::size_t* first, const std::size_t* last) {
-        for (; first != last; ++first) {
-            poll.tick();
-            if (presized) {
-                PyList_SetItem(list.get(), index++, new_offset(*first));
-            } else {
-                append_offset(list.get(), *first);
+    try {
+        values.for_each_run([&](const std::size_t* first, const std::size_t* last) {
+            for (; first != last; ++first) {
+                poll.tick();
+                if (presized) {
+                    PyList_SetItem(list.get(), index++, new_offset(*first));
+                } else {
+                    append_offset(list.get(), *first);
+                }
             }
+        });
+    } catch (...) {
+        if (!presized) {
+            release_in_slices(std::move(list));  // possibly a hundred million ints
         }
-    });
+        throw;
+    }
     return presized ? reveal(std::move(list)) : list;
 }
 
@@ -165,10 +173,15 @@ Ref byte_offsets_appended(std::string_view text, char byte) {
         poll.tick();
         append_offset(list.get(), offset);
     };
-    if constexpr (Way == Direction::forward) {
-        text::for_each_byte(text, byte, append);
-    } else {
-        text::for_each_byte_backward(text, byte, append);
+    try {
+        if constexpr (Way == Direction::forward) {
+            text::for_each_byte(text, byte, append);
+        } else {
+            text::for_each_byte_backward(text, byte, append);
+        }
+    } catch (...) {
+        release_in_slices(std::move(list));  // possibly a hundred million ints
+        throw;
     }
     return list;
 }
