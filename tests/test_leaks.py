@@ -592,3 +592,91 @@ def test_big_repeated_call_keeps_memory_flat(row):
         assert native_heap() - heap_before < 1 << 20
     if not sanitized():
         assert resident_bytes() - resident_before < 32 << 20
+
+
+# Reference cycles through a chunk iterator: collected as itertools' iterators are -------------------------------
+
+
+class Payload:
+    """100 KB that a weak reference watches."""
+
+    def __init__(self):
+        self.data = bytearray(100_000)
+
+
+class CycleSource:
+    """An iterator that keeps the chunk iterator reading it."""
+
+    def __init__(self):
+        self.payload = Payload()
+
+    def __iter__(self):
+        return self
+
+    def __next__(self):
+        raise StopIteration
+
+
+def cycle_through_source():
+    source = CycleSource()
+    source.chunks = velnor_lib.iter_chunk(source, 3)
+    return source.payload
+
+
+def cycle_through_list():
+    items = [Payload()]
+    items.append(velnor_lib.iter_chunk(items, 1))
+    return items[0]
+
+
+def cycle_through_generator():
+    box = [Payload()]
+
+    def produce():
+        yield from box
+
+    box.append(velnor_lib.iter_chunk(produce(), 2))
+    return box[0]
+
+
+def cycle_through_class():
+    # The chunk iterator keeps the class of a source whose class can change; the class keeps the iterator.
+    class Own:
+        def __iter__(self):
+            return self
+
+        def __next__(self):
+            raise StopIteration
+
+    Own.payload = Payload()
+    Own.chunks = velnor_lib.iter_chunk(Own(), 2)
+    return Own.payload
+
+
+CYCLES = [cycle_through_source, cycle_through_list, cycle_through_generator, cycle_through_class]
+
+
+@pytest.mark.parametrize("make", CYCLES, ids=lambda make: make.__name__)
+def test_cycles_through_chunk_iterators_are_collected(make):
+    import tracemalloc
+    import weakref
+
+    gc.collect()
+    tracemalloc.start()
+    try:
+        before = tracemalloc.get_traced_memory()[0]
+        payloads = [weakref.ref(make()) for _ in range(2000)]
+        gc.collect()
+        left = tracemalloc.get_traced_memory()[0] - before
+    finally:
+        tracemalloc.stop()
+    assert [ref for ref in payloads if ref() is not None] == []
+    assert left < 2 << 20  # the weak references themselves; 2000 payloads would be 200 MB
+
+
+def test_only_the_chunk_iterator_takes_part_in_collection():
+    assert gc.is_tracked(velnor_lib.iter_chunk([], 1))
+    assert not gc.is_tracked(velnor_lib.Span([(1, 2)]))
+    if hasattr(velnor_lib, "Interval"):
+        assert not gc.is_tracked(velnor_lib.Interval([(True, 1.0, 2.0, True)]))
+

@@ -199,6 +199,26 @@ def test_the_reconstructor_refuses_arguments_of_the_wrong_kind(arguments, error,
     assert message in str(raised.value)
 
 
+LONG_NAME = "n" * 10_000_000
+
+
+@pytest.mark.parametrize(("name", "quoted"), [
+    ("Frozenset", "'Frozenset'"),
+    ("Fro\x00zenset", "'Fro\\x00zenset'"),  # the whole name, the NUL escaped
+    ("\ud800", "'\\ud800'"),  # a lone surrogate, escaped rather than encoded
+    ("it's", '"it\'s"'),
+    ("\u00e9t\u00e9", "'\u00e9t\u00e9'"),
+    ("x" * 50, "'" + "x" * 50 + "'"),
+    ("x" * 51, "'" + "x" * 50 + "...'"),
+    (LONG_NAME, "'" + "n" * 50 + "...'"),
+    ("\x00" * 60, "'" + "\\x00" * 50 + "...'"),
+], ids=["plain", "NUL", "surrogate", "quote", "non-ASCII", "50", "51", "10 million", "60 NULs"])
+def test_an_unknown_name_is_quoted_whole_and_bounded(name, quoted):
+    with pytest.raises(ValueError) as raised:
+        velnor_lib._reconstruct(name, b"\x01")
+    assert str(raised.value) == "_reconstruct() rebuilds a 'Span' or an 'Interval', not " + quoted
+
+
 @pytest.mark.parametrize(("name", "state", "expected"), [
     ("Span", span_state([]), Span()),
     ("Span", span_state([(I64_MIN, I64_MIN), (I64_MIN + 2, I64_MAX)]), Span([(I64_MIN, I64_MIN), (I64_MIN + 2, I64_MAX)])),

@@ -22,11 +22,13 @@
 #include "boundary/result.hpp"
 #include "boundary/set_pickle.hpp"
 #include "boundary/type.hpp"
+#include "core/polled_copy.hpp"
 
 #include <array>
 #include <cstdint>
 #include <optional>
 #include <span>
+#include <string>
 #include <type_traits>
 #include <utility>
 #include <vector>
@@ -340,7 +342,8 @@ Value<Class> read_from_hook(PyObject* input, const char* method, InputMiss& miss
 // copy(): a new object with its own copy of the list.
 template <class Class>
 Ref copy(PyObject* self) {
-    return new_instance<Class>(*Shared<Class>(self));
+    Value<Class> copied = core::polled_copy(*Shared<Class>(self));  // the hold ends before the object is made
+    return new_instance<Class>(std::move(copied));
 }
 
 // __sizeof__: the object and the segment storage it owns, as `set.__sizeof__` counts its table, so that
@@ -352,14 +355,17 @@ Ref size_of(PyObject* self) {
     return to_python(static_cast<std::uint64_t>(sizeof(InstanceOf<Class>) + storage));
 }
 
+// The text is made under the hold, the str after it ends.
 template <class Class>
 Ref repr(PyObject* self) {
-    return to_python(format_repr(*Shared<Class>(self)));
+    const std::string text = format_repr(*Shared<Class>(self));
+    return to_python(text);
 }
 
 template <class Class>
 Ref str(PyObject* self) {
-    return to_python(format_str(*Shared<Class>(self)));
+    const std::string text = format_str(*Shared<Class>(self));
+    return to_python(text);
 }
 
 // What differs between the two set classes' type objects.

@@ -10,10 +10,12 @@
 #include "boundary/entry.hpp"
 #include "boundary/instance.hpp"
 #include "boundary/result.hpp"
+#include "core/polled_copy.hpp"
 
 #include <array>
 #include <cstdint>
 #include <span>
+#include <utility>
 
 namespace velnor::boundary::set_pickle {
 
@@ -40,7 +42,7 @@ Ref state_bytes(const typename Class::Value& value) {
 // The class name is interned, so a pickle of many objects stores it once.
 template <class Class>
 Ref reduce(PyObject* self) {
-    Ref state = state_bytes<Class>(*Shared<Class>(self));
+    Ref state = state_bytes<Class>(*Shared<Class>(self));  // the hold ends here, before any Python code runs
     Ref module = checked(PyImport_ImportModule("velnor_lib"));
     Ref reconstructor = checked(PyObject_GetAttrString(module.get(), reconstructor_name));
     Ref name = checked(PyUnicode_InternFromString(Class::name));
@@ -51,7 +53,8 @@ Ref reduce(PyObject* self) {
 // deep copy is the same as a shallow one and the memo has nothing to record beyond what copy.deepcopy does.
 template <class Class>
 Ref copy(PyObject* self) {
-    return new_instance<Class>(*Shared<Class>(self));
+    typename Class::Value copied = core::polled_copy(*Shared<Class>(self));  // the hold ends before the object is made
+    return new_instance<Class>(std::move(copied));
 }
 
 template <class Class>

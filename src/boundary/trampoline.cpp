@@ -3,18 +3,29 @@
 #include "boundary/error.hpp"
 #include "core/interrupt.hpp"
 
+#include <atomic>
 #include <exception>
 #include <new>
 
 namespace velnor::boundary {
 
 PyObject* internal_error_type() noexcept {
-    // Created once per process and never released: it outlives every module object.
-    static PyObject* type = PyErr_NewExceptionWithDoc(
+    // Made at import and never released: it outlives every module object. Until one exists (making it can
+    // fail for want of memory), each call tries again rather than remember the failure.
+    static std::atomic<PyObject*> type{nullptr};
+    PyObject* known = type.load(std::memory_order_acquire);
+    if (known != nullptr) {
+        return known;
+    }
+    PyObject* made = PyErr_NewExceptionWithDoc(
         "velnor_lib.InternalError",
         "A fault inside velnor_lib's native code; it derives from BaseException so that it is not swallowed.",
         PyExc_BaseException, nullptr);
-    return type;
+    if (made == nullptr || type.compare_exchange_strong(known, made, std::memory_order_acq_rel)) {
+        return made;
+    }
+    Py_DECREF(made);  // another thread's is kept
+    return known;
 }
 
 namespace {

@@ -17,6 +17,9 @@ namespace velnor::boundary {
 // reads that state, so it is allocated on a thread's first call, before the call has used any memory, and
 // every later throw finds it. Under glibc a one-byte flag in static thread-local storage (allocated with
 // the thread, never lazily) remembers that it is done, so later calls pay one load and one branch.
+// A thread whose first call comes after memory ran out would still abort here, so Linux builds with GCC link
+// the runtime in (CMakeLists.txt): its state is then static thread-local storage of this module, and the
+// touch costs nothing.
 inline void touch_exception_state() noexcept {
 #if defined(__GNUC__)
     const int count = std::uncaught_exceptions();
@@ -47,7 +50,8 @@ void set_error_from_current_exception() noexcept;
 // stops the running loop with that exception. Called once at import.
 void install_interrupt_check() noexcept;
 
-// Returns the process-wide InternalError type (a direct subclass of BaseException), creating it once.
+// Returns the process-wide InternalError type (a direct subclass of BaseException), made on the first call
+// that succeeds (the module makes it at import); null with the error set when making it fails.
 PyObject* internal_error_type() noexcept;
 
 // Runs `body` (returning Ref) and hands its new reference to the interpreter, or null with the error set.

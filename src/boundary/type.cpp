@@ -37,8 +37,10 @@ PyTypeObject* create_type(const ClassDescription& description) {
         slots.push_back({Py_tp_hash, slot_pointer(&PyObject_HashNotImplemented)});
     }
     bool has_constructor = false;
+    bool collectable = false;  // a class that holds Python objects traverses them
     for (const PyType_Slot& slot : description.slots) {
         has_constructor = has_constructor || slot.slot == Py_tp_new;
+        collectable = collectable || slot.slot == Py_tp_traverse;
         slots.push_back(slot);
     }
     if (!has_constructor) {
@@ -61,7 +63,8 @@ PyTypeObject* create_type(const ClassDescription& description) {
 #endif
         .itemsize = 0,
         // Immutable, as built-in types are: a class attribute cannot be set or deleted.
-        .flags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE,
+        .flags = static_cast<unsigned int>(Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE |
+                                           (collectable ? Py_TPFLAGS_HAVE_GC : 0)),
         .slots = slots.data(),
     };
     const char* short_name = std::strrchr(description.qualified_name, '.') + 1;

@@ -14,7 +14,9 @@ struct ClassDescription {
     const char* doc;             // null for a class without a docstring
     int basic_size;
     destructor dealloc;
-    std::span<const PyType_Slot> slots;  // the class's own slots, without the terminating sentinel
+    // The class's own slots, without the terminating sentinel. With Py_tp_traverse among them, the class
+    // takes part in cyclic garbage collection (its instances are allocated and freed through the collector).
+    std::span<const PyType_Slot> slots;
     PyMethodDef* methods;                // null when the class has none
     PyGetSetDef* getset;                 // null when the class has none
     bool unhashable;                     // hashing raises TypeError; the class attribute __hash__ is None

@@ -17,13 +17,15 @@ constexpr std::size_t framed_size(std::size_t count, std::size_t record_size) no
 }
 
 // Writes the version, then `write(segment, at)` for each segment into its record; `out` holds exactly
-// framed_size(segments.size(), record_size) bytes.
+// framed_size(segments.size(), record_size) bytes. A pending stop request ends it early, unfinished.
 template <class Segments, class Write>
 void encode_frame(const Segments& segments, std::uint8_t version, std::size_t record_size,
-                  std::span<std::uint8_t> out, Write&& write) noexcept {
+                  std::span<std::uint8_t> out, Write&& write) {
     out[0] = version;
     std::uint8_t* at = out.data() + 1;
+    InterruptPoll poll(interrupt_interval / 16);  // fresh memory: each record's page faults cost more than its write
     for (const auto& segment : segments) {
+        poll.tick();
         write(segment, at);
         at += record_size;
     }
@@ -49,7 +51,7 @@ StateError decode_frame(std::span<const std::uint8_t> state, std::uint8_t versio
     const std::size_t count = payload / record_size;
     out.reserve(count);  // no zero fill first: every segment is written once
     const std::uint8_t* at = state.data() + 1;
-    InterruptPoll poll;
+    InterruptPoll poll(interrupt_interval / 16);  // fresh memory: each segment's page faults cost more than its checks
     for (std::size_t i = 0; i < count; ++i, at += record_size) {
         poll.tick();
         if (const StateFault fault = read(at, out); fault != StateFault::none) {

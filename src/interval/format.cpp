@@ -171,6 +171,9 @@ void append_number(std::string& out, double value) {
 
 namespace {
 
+// Segments written between two checks: a segment's digits cost about 300 ns, so a few milliseconds' worth.
+constexpr std::size_t text_poll_interval = std::size_t{1} << 14;
+
 void append_flag(std::string& out, bool flag) {
     out.append(flag ? "True" : "False");
 }
@@ -179,9 +182,9 @@ void append_flag(std::string& out, bool flag) {
 
 std::string format_repr(const Segments& segments) {
     std::string out("Interval([");
-    core::InterruptPoll poll;
+    core::InterruptPoll poll(text_poll_interval);
     for (std::size_t i = 0; i < segments.size(); ++i) {
-        poll.tick(8);  // a segment's digits cost several times a plain step
+        poll.tick();
         if (i > 0) {
             out.append(", ");
         }
@@ -206,9 +209,9 @@ std::string format_str(const Segments& segments) {
     }
     std::string out;
     out.reserve(segments.size() * 16);
-    core::InterruptPoll poll;
+    core::InterruptPoll poll(text_poll_interval);
     for (std::size_t i = 0; i < segments.size(); ++i) {
-        poll.tick(8);
+        poll.tick();
         if (i > 0) {
             out.append(" \u222A ");
         }

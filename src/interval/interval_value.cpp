@@ -4,6 +4,7 @@
 #include "boundary/entry.hpp"
 #include "boundary/result.hpp"
 #include "boundary/set_class.hpp"
+#include "core/polled_copy.hpp"
 #include "interval/from_span.hpp"
 #include "interval/interval_class.hpp"
 #include "span/span_class.hpp"
@@ -65,8 +66,10 @@ Ref construct(PyTypeObject*, PyObject* args, PyObject* kwargs) {
 }
 
 Ref segments(PyObject* self) {
-    const Shared<IntervalClass> receiver(self);
-    return to_list(*receiver, [](const interval::Segment& segment) {
+    // The tuples are made from a copy, after the hold ends: an allocation may start a collection whose
+    // finalisers run Python code, which must find the object free.
+    const interval::Segments copied = core::polled_copy(*Shared<IntervalClass>(self));
+    return to_list(copied, [](const interval::Segment& segment) {
         return make_tuple(to_python(segment.left_closed), to_python(segment.start), to_python(segment.end),
                           to_python(segment.right_closed));
     });

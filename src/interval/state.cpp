@@ -30,7 +30,7 @@ std::size_t state_size(const Segments& segments) noexcept {
     return core::framed_size(segments.size(), state_segment_size);
 }
 
-void encode_state(const Segments& segments, std::span<std::uint8_t> out) noexcept {
+void encode_state(const Segments& segments, std::span<std::uint8_t> out) {
     core::encode_frame(segments, state_version, state_segment_size, out, [](const Segment& segment, std::uint8_t* at) {
         at[0] = static_cast<std::uint8_t>((segment.left_closed ? left_closed_bit : 0) |
                                           (segment.right_closed ? right_closed_bit : 0));

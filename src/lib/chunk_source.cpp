@@ -1,6 +1,7 @@
 #include "lib/chunk_source.hpp"
 
 #include "boundary/convert.hpp"
+#include "core/interrupt.hpp"
 
 #include <algorithm>
 #include <span>
@@ -92,11 +93,14 @@ private:
 // `limit` items or the source ends; returns true when it ended. The items go straight into the chunk's free
 // slots, counted in a local, so that a cheap source (a dict or list iterator) pays a store and an increment
 // an item.
+// Items read between two checks for a pending signal: a millisecond's worth from the cheapest source.
+constexpr std::size_t poll_piece = std::size_t{1} << 16;
+
 template <class Step>
 bool collect(OwnedItems& chunk, std::size_t limit, Step step) {
     while (chunk.size() < limit) {
         const std::span<PyObject*> free = chunk.free_slots();
-        const std::size_t wanted = std::min(free.size(), limit - chunk.size());
+        const std::size_t wanted = std::min({free.size(), limit - chunk.size(), poll_piece});
         std::size_t filled = 0;
         const CommitOnExit commit(chunk, filled);
         while (filled < wanted) {
@@ -105,6 +109,9 @@ bool collect(OwnedItems& chunk, std::size_t limit, Step step) {
                 return at_end();
             }
             free[filled++] = item;
+        }
+        if (filled == poll_piece) {
+            core::check_interrupt();  // a source written in C runs no Python code that would notice Ctrl-C
         }
     }
     return false;

@@ -27,6 +27,9 @@ public:
     // is raised, leaving the items read so far in `chunk`.
     bool read(PyObject* source, OwnedItems& chunk, std::size_t limit) const;
 
+    // The type kept for a mutable class, or null: a reference the garbage collector must see.
+    PyObject* kept_type() const noexcept { return type_.get(); }
+
 private:
     enum class Path : unsigned char {
         lookup,        // `__next__` looked up and called for every item

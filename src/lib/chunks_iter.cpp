@@ -144,6 +144,7 @@ void release_now(PyObject* object) noexcept {
 }
 
 void release(PyObject* object) noexcept {
+    PyObject_GC_UnTrack(object);  // a collection run from here on must not find it
     if (deferred.depth >= deferring_depth) {
         state_of(object).next_waiting = deferred.waiting;
         deferred.waiting = object;
@@ -157,6 +158,32 @@ void release(PyObject* object) noexcept {
     }
 }
 
+// A chunk iterator holds its source, which may hold the iterator in turn (a generator that iterates it, an
+// object keeping both): such a cycle is found through the source, the type kept for the source's class and
+// the items of a chunk being collected.
+int traverse(PyObject* object, visitproc visit, void* arg) noexcept {
+    const chunks::State& state = state_of(object);
+    Py_VISIT(Py_TYPE(object));
+    Py_VISIT(state.source.get());
+    Py_VISIT(state.reader.kept_type());
+    for (PyObject* item : state.buffer.items()) {
+        Py_VISIT(item);
+    }
+    return 0;
+}
+
+// Breaks a cycle: the iterator ends as if its source had run out. The references are moved out first and
+// dropped last, since dropping one may run Python code that reaches this iterator.
+int clear(PyObject* object) noexcept {
+    chunks::State& state = state_of(object);
+    state.exhausted = true;
+    state.direct.reset();
+    const Ref source = std::exchange(state.source, Ref());
+    const chunks::SourceReader reader = std::exchange(state.reader, chunks::SourceReader());
+    state.buffer.discard();
+    return 0;
+}
+
 template <class Function>
 void* slot_pointer(Function function) noexcept {
     return reinterpret_cast<void*>(function);
@@ -165,6 +192,8 @@ void* slot_pointer(Function function) noexcept {
 const PyType_Slot slots[] = {
     {Py_tp_iter, slot_pointer(&unary_entry<iter_self>)},
     {Py_tp_iternext, slot_pointer(&unary_entry<next_chunk>)},
+    {Py_tp_traverse, slot_pointer(&traverse)},
+    {Py_tp_clear, slot_pointer(&clear)},
 };
 
 PyMethodDef iter_chunk_definition = varargs_method<iter_chunk>("iter_chunk", nullptr);

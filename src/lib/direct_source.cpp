@@ -1,6 +1,7 @@
 #include "lib/direct_source.hpp"
 
 #include "boundary/error.hpp"
+#include "boundary/result.hpp"
 #include "core/compiler.hpp"
 #include "core/interrupt.hpp"
 
@@ -143,7 +144,7 @@ Ref DirectSource::read_tuple(PyObject* tuple, std::size_t limit, bool& exhausted
     }
     const Py_ssize_t length = chunk_length(available, limit);
     // Replacing the empty slots of a list made at its exact length keeps that length's storage.
-    Ref chunk = checked(PyList_New(std::min(length, copy_piece)));
+    Ref chunk = new_hidden_list(static_cast<std::size_t>(std::min(length, copy_piece)));
     for (Py_ssize_t done = 0; done < length;) {
         const Py_ssize_t part = std::min(length - done, copy_piece);
         Ref piece = checked(PyTuple_GetSlice(tuple, index_ + done, index_ + done + part));
@@ -151,6 +152,7 @@ Ref DirectSource::read_tuple(PyObject* tuple, std::size_t limit, bool& exhausted
             if (PyList_SetSlice(chunk.get(), 0, part, piece.get()) < 0) {
                 throw_python_error();
             }
+            chunk = reveal(std::move(chunk));  // every slot filled
         } else {
             core::check_interrupt();
             append_all(chunk.get(), piece.get());
@@ -170,8 +172,8 @@ Ref DirectSource::read_range(std::size_t limit, bool& exhausted) {
         return {};
     }
     const std::uint64_t length = std::min<std::uint64_t>(remaining_, limit);
-    Ref chunk = checked(PyList_New(static_cast<Py_ssize_t>(length)));  // fails at once for a huge chunk
-    core::InterruptPoll poll;
+    ListFill chunk(static_cast<std::size_t>(length));  // fails at once for a huge chunk
+    core::InterruptPoll poll(core::interrupt_interval / 16);  // each value is a new int
     for (std::uint64_t index = 0; index < length; ++index) {
         poll.tick();
         PyObject* value = PyLong_FromLongLong(static_cast<long long>(next_));
@@ -180,10 +182,10 @@ Ref DirectSource::read_range(std::size_t limit, bool& exhausted) {
         }
         next_ += step_;
         --remaining_;
-        PyList_SetItem(chunk.get(), static_cast<Py_ssize_t>(index), value);  // steals; cannot fail
+        chunk.push(value);
     }
     exhausted = length < limit;
-    return chunk;
+    return chunk.finish();
 }
 
 }  // namespace velnor::chunks

@@ -38,6 +38,9 @@ void register_names(PyObject* module) {
 void fill_module(PyObject* module) {
     register_names(module);
     boundary::install_interrupt_check();
+    if (boundary::internal_error_type() == nullptr) {  // made now, while memory is at hand
+        boundary::throw_python_error();
+    }
     boundary::install_float_digits();
     // Test runs force each vector kernel set in turn; naming one this CPU lacks must not pass quietly.
     if (!text::use_kernels_from_environment()) {

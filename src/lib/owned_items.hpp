@@ -27,6 +27,8 @@ public:
 
     std::size_t size() const noexcept { return size_; }
     bool empty() const noexcept { return size_ == 0; }
+    // The items held, for the garbage collector's traversal.
+    std::span<PyObject* const> items() const noexcept { return {items_.get(), size_}; }
 
     // The free slots after the items, at least one: the storage starts with room for 4 and doubles when
     // full. References written there are owned once `commit` counts them.

@@ -11,6 +11,7 @@
 #include "lib/registration.hpp"
 #include "span/span_class.hpp"
 
+#include <algorithm>
 #include <cstdint>
 #include <span>
 #include <string>
@@ -56,6 +57,31 @@ bool is_named(PyObject* text, const char* name) {
     return differs == 0;
 }
 
+// At most this many code points of an unknown name are quoted in the message.
+constexpr Py_ssize_t quoted_name_limit = 50;
+
+// The name as repr() writes it, which escapes NUL, lone surrogates and other unprintable code points; a
+// longer name is cut, an ellipsis before the closing quote.
+std::string quoted_name(PyObject* name) {
+    const Py_ssize_t length = PyUnicode_GetLength(name);
+    if (length < 0) {
+        throw_python_error();
+    }
+    // A substring is an exact str, whose repr runs no Python code.
+    Ref head = checked(PyUnicode_Substring(name, 0, std::min(length, quoted_name_limit)));
+    Ref quoted = checked(PyObject_Repr(head.get()));
+    Py_ssize_t size = 0;
+    const char* text = PyUnicode_AsUTF8AndSize(quoted.get(), &size);
+    if (text == nullptr) {
+        throw_python_error();
+    }
+    std::string out(text, static_cast<std::size_t>(size));
+    if (length > quoted_name_limit) {
+        out.insert(out.size() - 1, "...");
+    }
+    return out;
+}
+
 Ref reconstruct(PyObject*, PyObject* args, PyObject* kwargs) {
     const Arguments<2> arguments(reconstruct_description, args, kwargs);
     PyObject* name = arguments.convert(0, to_str);
@@ -66,11 +92,7 @@ Ref reconstruct(PyObject*, PyObject* args, PyObject* kwargs) {
     if (is_named(name, IntervalClass::name)) {
         return rebuild<IntervalClass>(state);
     }
-    const char* text = PyUnicode_AsUTF8AndSize(name, nullptr);
-    if (text == nullptr) {
-        throw_python_error();
-    }
-    raise(PyExc_ValueError, std::string("_reconstruct() rebuilds a 'Span' or an 'Interval', not '") + text + "'");
+    raise(PyExc_ValueError, "_reconstruct() rebuilds a 'Span' or an 'Interval', not " + quoted_name(name));
 }
 
 PyMethodDef reconstruct_definition = varargs_method<reconstruct>(set_pickle::reconstructor_name,

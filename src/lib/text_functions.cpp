@@ -6,6 +6,7 @@
 #include "boundary/convert.hpp"
 #include "boundary/entry.hpp"
 #include "boundary/result.hpp"
+#include "boundary/slow_release.hpp"
 #include "lib/registration.hpp"
 #include "text/code_point_matches.hpp"
 #include "text/matches.hpp"
@@ -51,20 +52,27 @@ constexpr std::size_t presized_list_limit = std::size_t{1} << 22;
 // The list is made at its final length (appended to, when huge) and filled block by block.
 Ref to_int_list(const text::Positions& values) {
     const bool presized = values.size() <= presized_list_limit;
-    Ref list = checked(PyList_New(presized ? static_cast<Py_ssize_t>(values.size()) : 0));
+    Ref list = presized ? new_hidden_list(values.size()) : checked(PyList_New(0));
     Py_ssize_t index = 0;
     core::InterruptPoll poll(core::interrupt_interval / 16);  // each position makes a new int
-    values.for_each_run([&](const std::size_t* first, const std::size_t* last) {
-        for (; first != last; ++first) {
-            poll.tick();
-            if (presized) {
-                PyList_SetItem(list.get(), index++, new_offset(*first));
-            } else {
-                append_offset(list.get(), *first);
+    try {
+        values.for_each_run([&](const std::size_t* first, const std::size_t* last) {
+            for (; first != last; ++first) {
+                poll.tick();
+                if (presized) {
+                    PyList_SetItem(list.get(), index++, new_offset(*first));
+                } else {
+                    append_offset(list.get(), *first);
+                }
             }
+        });
+    } catch (...) {
+        if (!presized) {
+            release_in_slices(std::move(list));  // possibly a hundred million ints
         }
-    });
-    return list;
+        throw;
+    }
+    return presized ? reveal(std::move(list)) : list;
 }
 
 // Returns the pattern's code points, or nothing when `substring` is not a str or holds a surrogate: its
@@ -135,7 +143,7 @@ Ref match_code_points(const Arguments<2>& arguments, PyObject* string, std::size
 // found, from the front (forward) or from the back (backward, the same matches in the other order).
 template <Direction Way>
 Ref byte_offsets_presized(std::string_view text, char byte, std::size_t count) {
-    Ref list = checked(PyList_New(static_cast<Py_ssize_t>(count)));
+    Ref list = new_hidden_list(count);
     std::size_t found = 0;
     core::InterruptPoll poll(core::interrupt_interval / 16);  // each match makes a new int
     text::for_each_byte(text, byte, [&](std::size_t offset) {
@@ -151,7 +159,7 @@ Ref byte_offsets_presized(std::string_view text, char byte, std::size_t count) {
     if (found != count) {
         throw InternalFault("fewer bytes found than counted");
     }
-    return list;
+    return reveal(std::move(list));
 }
 
 // The same, appended as they are found, from the front or from the back. It costs 5-15 % more a match than
@@ -165,10 +173,15 @@ Ref byte_offsets_appended(std::string_view text, char byte) {
         poll.tick();
         append_offset(list.get(), offset);
     };
-    if constexpr (Way == Direction::forward) {
-        text::for_each_byte(text, byte, append);
-    } else {
-        text::for_each_byte_backward(text, byte, append);
+    try {
+        if constexpr (Way == Direction::forward) {
+            text::for_each_byte(text, byte, append);
+        } else {
+            text::for_each_byte_backward(text, byte, append);
+        }
+    } catch (...) {
+        release_in_slices(std::move(list));  // possibly a hundred million ints
+        throw;
     }
     return list;
 }

@@ -4,6 +4,7 @@
 #include "boundary/entry.hpp"
 #include "boundary/result.hpp"
 #include "boundary/set_class.hpp"
+#include "core/polled_copy.hpp"
 #include "span/span_class.hpp"
 
 #include <functional>
@@ -52,8 +53,10 @@ Ref construct(PyTypeObject*, PyObject* args, PyObject* kwargs) {
 }
 
 Ref segments(PyObject* self) {
-    const Shared<SpanClass> receiver(self);
-    return to_list(*receiver, [](const span::Segment& segment) {
+    // The tuples are made from a copy, after the hold ends: an allocation may start a collection whose
+    // finalisers run Python code, which must find the object free.
+    const span::Segments copied = core::polled_copy(*Shared<SpanClass>(self));
+    return to_list(copied, [](const span::Segment& segment) {
         return make_tuple(to_python(segment.start), to_python(segment.end));
     });
 }

@@ -11,7 +11,7 @@ std::size_t state_size(const Segments& segments) noexcept {
     return core::framed_size(segments.size(), state_segment_size);
 }
 
-void encode_state(const Segments& segments, std::span<std::uint8_t> out) noexcept {
+void encode_state(const Segments& segments, std::span<std::uint8_t> out) {
     core::encode_frame(segments, state_version, state_segment_size, out, [](const Segment& segment, std::uint8_t* at) {
         core::store_le64(at, segment.start);
         core::store_le64(at + 8, segment.end);

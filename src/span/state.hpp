@@ -18,7 +18,7 @@ inline constexpr std::size_t state_segment_size = 16;
 // The exact byte length of the state of `segments`.
 std::size_t state_size(const Segments& segments) noexcept;
 // Writes the state into `out`, which must hold exactly state_size(segments) bytes.
-void encode_state(const Segments& segments, std::span<std::uint8_t> out) noexcept;
+void encode_state(const Segments& segments, std::span<std::uint8_t> out);
 
 // Reads a state and proves it normalised: the version is known, the length is whole segments, every
 // segment has start <= end, and each starts at least two past the end of the one before. On a fault the
