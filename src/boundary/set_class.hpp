@@ -348,11 +348,12 @@ Ref copy(PyObject* self) {
 
 // __sizeof__: the object and the segment storage it owns, as `set.__sizeof__` counts its table, so that
 // sys.getsizeof and memory profilers see a span's real cost.
+// The instance is counted as the interpreter laid it out, since its header differs between builds.
 template <class Class>
 Ref size_of(PyObject* self) {
-    const Shared<Class> receiver(self);
-    const std::size_t storage = receiver->capacity() * sizeof(typename Value<Class>::value_type);
-    return to_python(static_cast<std::uint64_t>(sizeof(InstanceOf<Class>) + storage));
+    const std::size_t storage = Shared<Class>(self)->capacity() * sizeof(typename Value<Class>::value_type);
+    const Ref basic_size = checked(PyObject_GetAttrString(reinterpret_cast<PyObject*>(Py_TYPE(self)), "__basicsize__"));
+    return to_python(static_cast<std::uint64_t>(to_size(basic_size.get()) + storage));
 }
 
 // The text is made under the hold, the str after it ends.
