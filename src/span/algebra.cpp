@@ -1,5 +1,13 @@
+// The set algebra as merge loops that do not branch on the data: each step loads one segment of each list,
+// computes what to write and which cursor to move with masks, writes unconditionally and advances the
+// output by 0 or 1. Results are those of algebra_reference.cpp, segment for segment.
+//
+// Outputs are sized once from an upper bound (a step writes at most one segment) without being zeroed
+// (Segment's default constructor leaves it unset), written through a raw pointer and cut to the count: pages
+// of the bound that are never written are never touched.
 #include "span/algebra.hpp"
 
+#include "core/branch_free.hpp"
 #include "core/first_reaching.hpp"
 #include "core/interrupt.hpp"
 #include "core/merge_sorted.hpp"
@@ -11,6 +19,9 @@ namespace velnor::span {
 
 namespace {
 
+using core::pick;
+
+constexpr std::int64_t min_value = std::numeric_limits<std::int64_t>::min();
 constexpr std::int64_t max_value = std::numeric_limits<std::int64_t>::max();
 
 // Appends `next` (whose start is not below the last segment's start) to a normalised list, merging it into
@@ -26,111 +37,194 @@ inline void append_merging(Segments& out, const Segment& next) {
     out.push_back(next);
 }
 
-// Segment order: by start.
 inline bool by_start(const Segment& x, const Segment& y) noexcept {
     return x.start < y.start;
+}
+
+// At least one integer lies between `end` and a later `start`: start - end > 1 in exact arithmetic. The
+// difference is taken unsigned, where it cannot overflow once start > end.
+inline bool leaves_gap(std::int64_t end, std::int64_t start) noexcept {
+    return (end < start) & (static_cast<std::uint64_t>(start) - static_cast<std::uint64_t>(end) > 1);
+}
+
+// The union's running segment: `current` grows until a segment leaves a gap after it; then it is written
+// at out[k] and the new one takes its place. out[k] is written at every step, so no step branches.
+struct Uniting {
+    Segment* out;
+    std::size_t k = 0;
+    Segment current;
+
+    void take(const Segment& next) noexcept {
+        const bool apart = leaves_gap(current.end, next.start);
+        out[k] = current;
+        k += apart ? 1 : 0;
+        current.start = pick(apart, next.start, current.start);
+        current.end = pick(apart, next.end, std::max(current.end, next.end));
+    }
+};
+
+// Intersects a[i..] with the segments that `other(g)` gives for g in [g, g_end): a step writes the overlap of
+// the two current segments and moves past the one that ends first. Returns the segments written.
+template <class Other>
+std::size_t intersect_into(const Segments& a, Other other, std::size_t g, std::size_t g_end, Segment* out) {
+    const Segment* const pa = a.data();
+    std::size_t i = 0;
+    std::size_t k = 0;
+    core::InterruptPoll poll;
+    core::merge_steps(i, a.size(), g, g_end, poll, [&](std::size_t steps) {
+        for (std::size_t t = 0; t < steps; ++t) {
+            const Segment x = pa[i];
+            const Segment y = other(g);
+            const std::int64_t start = std::max(x.start, y.start);
+            const std::int64_t end = std::min(x.end, y.end);
+            out[k] = {start, end};
+            k += start <= end ? 1 : 0;
+            const bool a_first = x.end < y.end;
+            i += a_first ? 1 : 0;
+            g += a_first ? 0 : 1;
+        }
+        return true;
+    });
+    return k;
+}
+
+// A list with room for `bound` segments, none of them set.
+inline Segments with_room(std::size_t bound) {
+    Segments out;
+    out.resize(bound);
+    return out;
 }
 
 }  // namespace
 
 Segments unite(const Segments& a, const Segments& b) {
-    const Segments* lists[] = {&a, &b};
-    return core::merge_sorted<Segments>(lists, by_start, append_merging);
+    if (a.empty() || b.empty()) {
+        return a.empty() ? b : a;
+    }
+    Segments out = with_room(a.size() + b.size());
+    const Segment* const pa = a.data();
+    const Segment* const pb = b.data();
+    // At equal starts the segment of a comes first, as the reference merge takes it.
+    const bool a_first = pa[0].start <= pb[0].start;
+    std::size_t i = a_first ? 1 : 0;
+    std::size_t j = a_first ? 0 : 1;
+    Uniting merged{out.data(), 0, a_first ? pa[0] : pb[0]};
+    core::InterruptPoll poll;
+    core::merge_steps(i, a.size(), j, b.size(), poll, [&](std::size_t steps) {
+        for (std::size_t t = 0; t < steps; ++t) {
+            const Segment x = pa[i];
+            const Segment y = pb[j];
+            const bool take_a = x.start <= y.start;
+            merged.take({pick(take_a, x.start, y.start), pick(take_a, x.end, y.end)});
+            i += take_a ? 1 : 0;
+            j += take_a ? 0 : 1;
+        }
+        return true;
+    });
+    // One list is used up: the rest of the other follows, still merging into the running segment.
+    const Segment* rest = i < a.size() ? pa + i : pb + j;
+    const std::size_t left = i < a.size() ? a.size() - i : b.size() - j;
+    for (std::size_t t = 0; t < left; ++t) {
+        if ((t & (core::merge_block - 1)) == 0) {
+            poll.tick(core::merge_block);
+        }
+        merged.take(rest[t]);
+    }
+    out[merged.k] = merged.current;
+    out.resize(merged.k + 1);
+    return out;
 }
 
 void unite_all(Segments& target, std::span<const Segments* const> others) {
     if (others.empty()) {
         return;
     }
+    if (others.size() == 1) {
+        target = unite(target, *others[0]);
+        return;
+    }
     target = core::merge_sorted<Segments>(core::with_first(target, others), by_start, append_merging);
 }
 
 Segments intersect(const Segments& a, const Segments& b) {
-    Segments out;
-    core::InterruptPoll poll;
-    std::size_t i = 0;
-    std::size_t j = 0;
-    while (i < a.size() && j < b.size()) {
-        poll.tick();
-        const std::int64_t start = std::max(a[i].start, b[j].start);
-        const std::int64_t end = std::min(a[i].end, b[j].end);
-        if (start <= end) {
-            out.push_back({start, end});
-        }
-        // The segment that ends first cannot meet anything further in the other list.
-        if (a[i].end < b[j].end) {
-            ++i;
-        } else {
-            ++j;
-        }
+    if (a.empty() || b.empty()) {
+        return {};
     }
+    // Every step but the last moves a cursor and writes at most one segment.
+    Segments out = with_room(a.size() + b.size() - 1);
+    const Segment* const pb = b.data();
+    out.resize(intersect_into(a, [pb](std::size_t j) { return pb[j]; }, 0, b.size(), out.data()));
     return out;
 }
 
 Segments subtract(const Segments& a, const Segments& b) {
-    if (b.empty()) {
+    if (b.empty() || a.empty()) {
         return a;
     }
-    Segments out;
-    out.reserve(a.size() + 1);
-    core::InterruptPoll poll;
-    std::size_t j = 0;
-    for (const Segment& piece : a) {
-        poll.tick();
-        std::int64_t cursor = piece.start;  // lowest integer of `piece` not yet accounted for
-        bool used_up = false;
-        while (j < b.size() && b[j].start <= piece.end) {
-            poll.tick();
-            const Segment& cut = b[j];
-            if (cursor < cut.start) {
-                out.push_back({cursor, cut.start - 1});  // cut.start > cursor, so no underflow
-            }
-            if (cut.end >= piece.end) {
-                used_up = true;  // `cut` may also cover the next pieces: keep j on it
-                break;
-            }
-            cursor = std::max(cursor, cut.end + 1);  // cut.end < piece.end, so no overflow
-            ++j;
-        }
-        if (!used_up && cursor <= piece.end) {
-            out.push_back({cursor, piece.end});
-        }
-    }
+    // a − b is a ∩ (the gaps of b). Gap g lies between b[g - 1] and b[g]: gap 0 reaches down to the lowest
+    // integer and gap b.size() up to the highest. An end gap that holds nothing (b reaches that end of the
+    // range) is left out of the sweep; the gaps between two segments of b are never empty.
+    const Segment* const pb = b.data();
+    const std::size_t last = b.size();
+    const std::size_t first_gap = b.front().start == min_value ? 1 : 0;
+    const std::size_t gaps_end = b.back().end == max_value ? last : last + 1;
+    // Ends are formed with wrapping arithmetic, then replaced by the range's ends where they would wrap,
+    // so no step branches on which gap it is; the loads stay inside b.
+    auto gap = [pb, last](std::size_t g) {
+        const std::int64_t after = pb[g - (g != 0 ? 1 : 0)].end;
+        const std::int64_t before = pb[g - (g == last ? 1 : 0)].start;
+        return Segment{
+            pick(g == 0, min_value, static_cast<std::int64_t>(static_cast<std::uint64_t>(after) + 1)),
+            pick(g == last, max_value, static_cast<std::int64_t>(static_cast<std::uint64_t>(before) - 1)),
+        };
+    };
+    Segments out = with_room(a.size() + (gaps_end - first_gap));
+    out.resize(intersect_into(a, gap, first_gap, gaps_end, out.data()));
     return out;
 }
 
 bool is_subset(const Segments& a, const Segments& b) {
-    // Each segment of a must lie inside one segment of b: segments of b are separated by gaps.
-    core::InterruptPoll poll;
+    // Each segment of a must lie inside one segment of b: segments of b are separated by gaps. A step either
+    // passes a segment of b that ends before the current one of a, or settles that one of a.
+    const Segment* const pa = a.data();
+    const Segment* const pb = b.data();
+    std::size_t i = 0;
     std::size_t j = 0;
-    for (const Segment& piece : a) {
-        poll.tick();
-        while (j < b.size() && b[j].end < piece.start) {
-            poll.tick();
-            ++j;
+    bool inside = true;
+    core::InterruptPoll poll;
+    core::merge_steps(i, a.size(), j, b.size(), poll, [&](std::size_t steps) {
+        for (std::size_t t = 0; t < steps; ++t) {
+            const Segment x = pa[i];
+            const Segment y = pb[j];
+            const bool pass = y.end < x.start;
+            inside &= pass | ((y.start <= x.start) & (x.end <= y.end));
+            i += pass ? 0 : 1;
+            j += pass ? 1 : 0;
         }
-        if (j == b.size() || b[j].start > piece.start || b[j].end < piece.end) {
-            return false;
-        }
-    }
-    return true;
+        return inside;
+    });
+    return inside && i == a.size();
 }
 
 bool is_disjoint(const Segments& a, const Segments& b) {
-    core::InterruptPoll poll;
+    const Segment* const pa = a.data();
+    const Segment* const pb = b.data();
     std::size_t i = 0;
     std::size_t j = 0;
-    while (i < a.size() && j < b.size()) {
-        poll.tick();
-        if (a[i].end < b[j].start) {
-            ++i;
-        } else if (b[j].end < a[i].start) {
-            ++j;
-        } else {
-            return false;
+    bool apart = true;
+    core::InterruptPoll poll;
+    core::merge_steps(i, a.size(), j, b.size(), poll, [&](std::size_t steps) {
+        for (std::size_t t = 0; t < steps; ++t) {
+            const Segment x = pa[i];
+            const Segment y = pb[j];
+            const bool a_before = x.end < y.start;
+            apart &= a_before | (y.end < x.start);
+            i += a_before ? 1 : 0;
+            j += a_before ? 0 : 1;
         }
-    }
-    return true;
+        return apart;
+    });
+    return apart;
 }
 
 bool contains(const Segments& a, std::int64_t x) noexcept {

@@ -1,0 +1,38 @@
+// Helpers for merge loops that must not branch on data: the order of two sorted lists is as good as random
+// to a branch predictor, and a mispredicted branch per step costs more than the step.
+#pragma once
+
+#include "core/interrupt.hpp"
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+
+namespace velnor::core {
+
+// `when ? yes : no` through a mask, which compilers keep as arithmetic rather than turn into a jump.
+inline std::int64_t pick(bool when, std::int64_t yes, std::int64_t no) noexcept {
+    const std::uint64_t mask = std::uint64_t{0} - static_cast<std::uint64_t>(when);
+    return static_cast<std::int64_t>((static_cast<std::uint64_t>(yes) & mask) |
+                                     (static_cast<std::uint64_t>(no) & ~mask));
+}
+
+// Steps of a two-cursor merge run in blocks between interrupt polls. A step moves exactly one of the
+// cursors i < a_size, j < b_size by one, so min(a_size - i, b_size - j) steps can run without testing either
+// bound: `step(i, j)` is called that many times (at most `block` per poll), until one list is used up or
+// `step` returns false.
+inline constexpr std::size_t merge_block = 4096;
+
+template <class Step>
+void merge_steps(std::size_t& i, std::size_t a_size, std::size_t& j, std::size_t b_size, InterruptPoll& poll,
+                 Step&& step) {
+    while (i < a_size && j < b_size) {
+        const std::size_t steps = std::min({a_size - i, b_size - j, merge_block});
+        if (!step(steps)) {
+            return;
+        }
+        poll.tick(steps);
+    }
+}
+
+}  // namespace velnor::core
