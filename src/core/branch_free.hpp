@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 namespace velnor::core {
 
@@ -15,6 +16,19 @@ inline std::int64_t pick(bool when, std::int64_t yes, std::int64_t no) noexcept 
     const std::uint64_t mask = std::uint64_t{0} - static_cast<std::uint64_t>(when);
     return static_cast<std::int64_t>((static_cast<std::uint64_t>(yes) & mask) |
                                      (static_cast<std::uint64_t>(no) & ~mask));
+}
+
+// The same for doubles, moved as bit patterns: the sign of a zero and any payload pass unchanged.
+inline double pick(bool when, double yes, double no) noexcept {
+    std::uint64_t y;
+    std::uint64_t n;
+    std::memcpy(&y, &yes, sizeof y);
+    std::memcpy(&n, &no, sizeof n);
+    const std::uint64_t mask = std::uint64_t{0} - static_cast<std::uint64_t>(when);
+    const std::uint64_t bits = (y & mask) | (n & ~mask);
+    double out;
+    std::memcpy(&out, &bits, sizeof out);
+    return out;
 }
 
 // Steps of a two-cursor merge run in blocks between interrupt polls. A step moves exactly one of the
