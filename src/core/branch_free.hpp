@@ -11,6 +11,16 @@
 
 namespace velnor::core {
 
+// 1 or 0 as a count the compiler cannot see through: without the barrier GCC turns `i += moved; j += 1 -
+// moved` back into a branch on the comparison that gave `moved`.
+inline std::size_t count(bool when) noexcept {
+    auto value = static_cast<std::size_t>(when);
+#if defined(__GNUC__) || defined(__clang__)
+    asm("" : "+r"(value));
+#endif
+    return value;
+}
+
 // `when ? yes : no` through a mask, which compilers keep as arithmetic rather than turn into a jump.
 inline std::int64_t pick(bool when, std::int64_t yes, std::int64_t no) noexcept {
     const std::uint64_t mask = std::uint64_t{0} - static_cast<std::uint64_t>(when);
@@ -29,6 +39,15 @@ inline double pick(bool when, double yes, double no) noexcept {
     double out;
     std::memcpy(&out, &bits, sizeof out);
     return out;
+}
+
+// The same for pointers: a merge that picks which segment to read from, rather than each field, moves
+// one word instead of every field.
+template <class T>
+const T* pick(bool when, const T* yes, const T* no) noexcept {
+    const std::uintptr_t mask = std::uintptr_t{0} - static_cast<std::uintptr_t>(when);
+    return reinterpret_cast<const T*>((reinterpret_cast<std::uintptr_t>(yes) & mask) |
+                                      (reinterpret_cast<std::uintptr_t>(no) & ~mask));
 }
 
 // Steps of a two-cursor merge run in blocks between interrupt polls. A step moves exactly one of the
