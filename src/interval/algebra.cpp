@@ -34,10 +34,6 @@ inline bool lies_within(const Segment& inner, const Segment& outer) noexcept {
     return from & to;
 }
 
-inline bool pick_flag(bool when, bool yes, bool no) noexcept {
-    return (when & yes) | (!when & no);
-}
-
 // Writes the segment made of `low`'s left end and `high`'s right end at `out`: two block copies, whatever
 // the padding between the fields.
 inline void put(Segment& out, const Segment* low, const Segment* high) noexcept {
