@@ -148,7 +148,8 @@ def rows_for(n, shape, rounds, floor, records):
 
     def add(operation, ours, peer, peer_seconds, floor_name=None):
         floor_ns = figures.get(floor_name) if floor_name else None
-        records.append({"group": "Span", "operation": f"{operation}, {shape} runs", "size": n, "ours_s": ours,
+        group = "Interval" if operation.startswith("Interval") else "Span"
+        records.append({"group": group, "operation": f"{operation}, {shape} runs", "size": n, "ours_s": ours,
                         "peer": peer, "peer_s": peer_seconds,
                         "note": "" if floor_ns is None else f"floor {floor_ns:.2f} ns/segment"})
         floor_text = "" if floor_ns is None else f"{floor_ns:.2f}"

@@ -12,6 +12,7 @@
 
 import math
 import operator
+import random
 
 import portion
 import pytest
@@ -374,6 +375,19 @@ def closed_open_stripes(count, first, period, length, zero_sign=1.0, phase=0):
 
 
 STRIPES = closed_open_stripes(3000, -6000, 4, 2)
+
+
+def random_runs(seed, count):
+    """Runs in no order a branch predictor could learn, on a grid of quarters so that bounds meet."""
+    rng = random.Random(seed)
+    out, at = [], -3000.0
+    for _ in range(count):
+        start = at + rng.randint(0, 8) / 4
+        end = start + rng.randint(0, 8) / 4
+        out.append((rng.random() < 0.5, -0.0 if start == 0 and rng.random() < 0.5 else start,
+                    -0.0 if end == 0 and rng.random() < 0.5 else end, rng.random() < 0.5))
+        at = end
+    return out
 # Each shape crosses more than one block of the merge loops: the same list twice (and once more with every
 # zero of the other sign), segments meeting the other list's at shared bounds with every closure mix,
 # segments nested in others, long runs across many, infinite ends, and an empty side.
@@ -389,6 +403,7 @@ LONG_LISTS = {
                       [(False, -math.inf, -5000.0, False)] + STRIPES[1500:] + [(True, 6000.0, math.inf, False)]),
     "whole line": (STRIPES, [(False, -math.inf, math.inf, False)]),
     "one side empty": (STRIPES, []),
+    "random runs": (random_runs(1, 3000), random_runs(2, 3000)),
 }
 
 
@@ -399,7 +414,7 @@ def test_long_lists_against_the_plain_algorithms(shape, swap):
     if swap:
         raw_a, raw_b = raw_b, raw_a
     a, b = Interval(raw_a), Interval(raw_b)
-    sa, sb = plain_merge(raw_a), plain_merge(raw_b)
+    sa, sb = (plain_merge([s for s in raw if is_valid(s)]) for raw in (raw_a, raw_b))
     assert exact(a.segments) == exact(sa) and exact(b.segments) == exact(sb)
     assert exact((a | b).segments) == exact(plain_merge(sa + sb))
     assert exact((a & b).segments) == exact(plain_intersect(sa, sb))

@@ -120,6 +120,16 @@ def striped_list(count, first, period, length):
     return [(first + period * i, first + period * i + length) for i in range(count)]
 
 
+def random_runs(seed, count, first):
+    rng = random.Random(seed)
+    out, at = [], first
+    for _ in range(count):
+        start = at + rng.randint(2, 7)
+        out.append((start, start + rng.randint(0, 5)))
+        at = out[-1][1]
+    return out
+
+
 # Long lists (more steps than one block of the merge loops) in the shapes that break merges: the same list
 # twice, a list against its own gaps (every segment touching two), segments nested in others, runs that cross
 # several segments of the other list, lists reaching both ends of the int64 range, and an empty side.
@@ -133,6 +143,10 @@ LONG_LISTS = {
     "int64 edges": ([(MIN, MIN + 5)] + SHORT + [(MAX - 5, MAX)], [(MIN, -8000)] + SHORT[1500:] + [(MAX, MAX)]),
     "whole range": (SHORT, [(MIN, MAX)]),
     "one side empty": (SHORT, []),
+    # Runs in no order a branch predictor could learn: these take the branch-free loops.
+    "random runs": (random_runs(1, 3000, -9000), random_runs(2, 3000, -9000)),
+    "random runs at int64 edges": ([(MIN, MIN + 3)] + random_runs(3, 3000, MIN + 3) + [(MAX - 2, MAX)],
+                                   [(MIN, MIN)] + random_runs(4, 3000, MIN + 1) + [(MAX, MAX)]),
 }
 
 

@@ -104,7 +104,7 @@ inline Segments with_room(std::size_t bound) {
 
 }  // namespace
 
-Segments unite(const Segments& a, const Segments& b) {
+Segments branch_free::unite(const Segments& a, const Segments& b) {
     if (a.empty() || b.empty()) {
         return a.empty() ? b : a;
     }
@@ -153,7 +153,7 @@ void unite_all(Segments& target, std::span<const Segments* const> others) {
     target = core::merge_sorted<Segments>(core::with_first(target, others), precedes, append_merging);
 }
 
-Segments intersect(const Segments& a, const Segments& b) {
+Segments branch_free::intersect(const Segments& a, const Segments& b) {
     if (a.empty() || b.empty()) {
         return {};
     }
@@ -168,7 +168,7 @@ Segments subtract(const Segments& a, const Segments& b) {
     return reference::subtract(a, b);
 }
 
-bool is_subset(const Segments& a, const Segments& b) {
+bool branch_free::is_subset(const Segments& a, const Segments& b) {
     // A segment of a, being connected, lies in b only when it lies within one segment of b: the segments
     // of b are separated by gaps of at least one point. A step passes a segment of b that lies before the
     // current one of a, or settles that one of a.
@@ -193,7 +193,7 @@ bool is_subset(const Segments& a, const Segments& b) {
     return inside && i == a.size();
 }
 
-bool is_disjoint(const Segments& a, const Segments& b) {
+bool branch_free::is_disjoint(const Segments& a, const Segments& b) {
     const Segment* const pa = a.data();
     const Segment* const pb = b.data();
     std::size_t i = 0;
@@ -213,6 +213,23 @@ bool is_disjoint(const Segments& a, const Segments& b) {
         return apart;
     });
     return apart;
+}
+
+// Each list pair goes to the loop that suits it (see core/branch_free.hpp).
+Segments unite(const Segments& a, const Segments& b) {
+    return core::order_is_regular(a, b) ? reference::unite(a, b) : branch_free::unite(a, b);
+}
+
+Segments intersect(const Segments& a, const Segments& b) {
+    return core::order_is_regular(a, b) ? reference::intersect(a, b) : branch_free::intersect(a, b);
+}
+
+bool is_subset(const Segments& a, const Segments& b) {
+    return core::order_is_regular(a, b) ? reference::is_subset(a, b) : branch_free::is_subset(a, b);
+}
+
+bool is_disjoint(const Segments& a, const Segments& b) {
+    return core::order_is_regular(a, b) ? reference::is_disjoint(a, b) : branch_free::is_disjoint(a, b);
 }
 
 namespace {

@@ -99,7 +99,7 @@ inline Segments with_room(std::size_t bound) {
 
 }  // namespace
 
-Segments unite(const Segments& a, const Segments& b) {
+Segments branch_free::unite(const Segments& a, const Segments& b) {
     if (a.empty() || b.empty()) {
         return a.empty() ? b : a;
     }
@@ -149,7 +149,7 @@ void unite_all(Segments& target, std::span<const Segments* const> others) {
     target = core::merge_sorted<Segments>(core::with_first(target, others), by_start, append_merging);
 }
 
-Segments intersect(const Segments& a, const Segments& b) {
+Segments branch_free::intersect(const Segments& a, const Segments& b) {
     if (a.empty() || b.empty()) {
         return {};
     }
@@ -160,7 +160,7 @@ Segments intersect(const Segments& a, const Segments& b) {
     return out;
 }
 
-Segments subtract(const Segments& a, const Segments& b) {
+Segments branch_free::subtract(const Segments& a, const Segments& b) {
     if (b.empty() || a.empty()) {
         return a;
     }
@@ -192,7 +192,7 @@ bool is_subset(const Segments& a, const Segments& b) {
     return reference::is_subset(a, b);
 }
 
-bool is_disjoint(const Segments& a, const Segments& b) {
+bool branch_free::is_disjoint(const Segments& a, const Segments& b) {
     const Segment* const pa = a.data();
     const Segment* const pb = b.data();
     std::size_t i = 0;
@@ -212,6 +212,23 @@ bool is_disjoint(const Segments& a, const Segments& b) {
         return apart;
     });
     return apart;
+}
+
+// Each list pair goes to the loop that suits it (see core/branch_free.hpp).
+Segments unite(const Segments& a, const Segments& b) {
+    return core::order_is_regular(a, b) ? reference::unite(a, b) : branch_free::unite(a, b);
+}
+
+Segments intersect(const Segments& a, const Segments& b) {
+    return core::order_is_regular(a, b) ? reference::intersect(a, b) : branch_free::intersect(a, b);
+}
+
+Segments subtract(const Segments& a, const Segments& b) {
+    return core::order_is_regular(a, b) ? reference::subtract(a, b) : branch_free::subtract(a, b);
+}
+
+bool is_disjoint(const Segments& a, const Segments& b) {
+    return core::order_is_regular(a, b) ? reference::is_disjoint(a, b) : branch_free::is_disjoint(a, b);
 }
 
 bool contains(const Segments& a, std::int64_t x) noexcept {
