@@ -225,7 +225,9 @@ Segments intersect(const Segments& a, const Segments& b) {
 }
 
 bool is_subset(const Segments& a, const Segments& b) {
-    return core::order_is_regular(a, b) ? reference::is_subset(a, b) : branch_free::is_subset(a, b);
+    // Left to the branching loop, as for Span: on a subset its branches follow the runs of b, and it
+    // measured up to four times faster than the branch-free sweep on lists with irregular runs.
+    return reference::is_subset(a, b);
 }
 
 bool is_disjoint(const Segments& a, const Segments& b) {
