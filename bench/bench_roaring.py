@@ -32,6 +32,7 @@ import velnor_lib
 from velnor_lib import Interval, Span
 
 SHAPES = {"short": (1, 100), "long": (1000, 10000)}
+PRINTING = False  # main() prints each row as it is measured; run() leaves the table to report.py
 GAP = (2, 100)
 
 
@@ -152,6 +153,8 @@ def rows_for(n, shape, rounds, floor, records):
         records.append({"group": group, "operation": f"{operation}, {shape} runs", "size": n, "ours_s": ours,
                         "peer": peer, "peer_s": peer_seconds,
                         "note": "" if floor_ns is None else f"floor {floor_ns:.2f} ns/segment"})
+        if not PRINTING:
+            return
         floor_text = "" if floor_ns is None else f"{floor_ns:.2f}"
         print(f"{operation:<34} {shape:<5} {n:>10,} {human(ours):>10} {1e9 * ours / n:>8.2f} {floor_text:>7}"
               f"  {peer:<18} {human(peer_seconds):>10} {peer_seconds / ours:>7.2f}x", flush=True)
@@ -207,7 +210,7 @@ def rows_for(n, shape, rounds, floor, records):
             medians = interleaved({"ours": ours, "Span": theirs}, rounds)
             # Here the peer is our own Span: the ratio is Span time / Interval time.
             add(operation, medians["ours"], "Span", medians["Span"])
-    if figures:
+    if figures and PRINTING:
         print("    C floor, ns/segment: " + ", ".join(f"{k} {v:.2f}" for k, v in figures.items()), flush=True)
 
 
@@ -222,6 +225,8 @@ def run(quick):
 
 
 def main():
+    global PRINTING
+    PRINTING = True
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--quick", action="store_true", help="10**3 to 10**5 only, fewer rounds")
     parser.add_argument("--sizes", type=int, nargs="*", default=None)
