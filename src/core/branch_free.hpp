@@ -54,13 +54,16 @@ const T* pick(bool when, const T* yes, const T* no) noexcept {
 // segments end: when that order repeats with a short period (lists that alternate, or one list's segments
 // running in groups of the same size), a branch predictor learns it and the branching loop runs ahead of a
 // branch-free one, whose every step waits for the load before it; otherwise the branch-free loop wins, by
-// up to two times on random runs. Lists shorter than two samples are left to the branching loops, where
-// the choice costs more than it saves.
+// up to two times on random runs. Merges of fewer than `predicted_whole` steps are left to the branching
+// loops: a predictor keeps the whole order of a merge that short when the same lists meet again, and then
+// the branching loops measured up to three times faster (2 ns a step against 3.5 at 10**4 segments a list);
+// the branch-free ones lead from about 3 * 10**4 segments a list.
 inline constexpr std::size_t order_sample = 128;
+inline constexpr std::size_t predicted_whole = 32768;
 
 template <class Segments>
 bool order_is_regular(const Segments& a, const Segments& b) noexcept {
-    if (a.size() + b.size() < 2 * order_sample) {
+    if (a.size() + b.size() < predicted_whole) {
         return true;
     }
     unsigned char moved[order_sample];

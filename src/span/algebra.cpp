@@ -164,25 +164,46 @@ Segments branch_free::subtract(const Segments& a, const Segments& b) {
     if (b.empty() || a.empty()) {
         return a;
     }
-    // a − b is a ∩ (the gaps of b). Gap g lies between b[g - 1] and b[g]: gap 0 reaches down to the lowest
-    // integer and gap b.size() up to the highest. An end gap that holds nothing (b reaches that end of the
-    // range) is left out of the sweep; the gaps between two segments of b are never empty.
+    // One sweep over both lists. `cursor` is the lowest integer not yet accounted for: it only moves past
+    // segments of b that end inside the current segment x of a, so max(x.start, cursor) is where the rest
+    // of x begins. A step writes the rest of x up to the next segment y of b (or to x's end when y lies
+    // beyond it) and keeps it when y starts after that rest begins; then it moves past y when y ends inside
+    // x, else past x (y may cut the next segments of a too).
+    Segments out = with_room(a.size() + b.size());
+    const Segment* const pa = a.data();
     const Segment* const pb = b.data();
-    const std::size_t last = b.size();
-    const std::size_t first_gap = b.front().start == min_value ? 1 : 0;
-    const std::size_t gaps_end = b.back().end == max_value ? last : last + 1;
-    // Ends are formed with wrapping arithmetic, then replaced by the range's ends where they would wrap,
-    // so no step branches on which gap it is; the loads stay inside b.
-    auto gap = [pb, last](std::size_t g) {
-        const std::int64_t after = pb[g - (g != 0 ? 1 : 0)].end;
-        const std::int64_t before = pb[g - (g == last ? 1 : 0)].start;
-        return Segment{
-            pick(g == 0, min_value, static_cast<std::int64_t>(static_cast<std::uint64_t>(after) + 1)),
-            pick(g == last, max_value, static_cast<std::int64_t>(static_cast<std::uint64_t>(before) - 1)),
-        };
-    };
-    Segments out = with_room(a.size() + (gaps_end - first_gap));
-    out.resize(intersect_into(a, gap, first_gap, gaps_end, out.data()));
+    Segment* const po = out.data();
+    std::size_t i = 0;
+    std::size_t j = 0;
+    std::size_t k = 0;
+    std::int64_t cursor = min_value;
+    core::InterruptPoll poll;
+    core::merge_steps(i, a.size(), j, b.size(), poll, [&](std::size_t steps) {
+        for (std::size_t t = 0; t < steps; ++t) {
+            const Segment x = pa[i];
+            const Segment y = pb[j];
+            const std::int64_t from = std::max(x.start, cursor);
+            // y.start - 1 wraps only at the lowest integer, where the piece is not kept.
+            const std::int64_t below_y = static_cast<std::int64_t>(static_cast<std::uint64_t>(y.start) - 1);
+            po[k] = {from, pick(y.start > x.end, x.end, below_y)};
+            k += core::count(from < y.start);
+            const bool x_done = y.end >= x.end;
+            // y.end + 1 wraps only when y reaches the top, and then x is done and the cursor stays.
+            const std::int64_t after_y = static_cast<std::int64_t>(static_cast<std::uint64_t>(y.end) + 1);
+            cursor = pick(x_done, cursor, std::max(cursor, after_y));
+            const std::size_t step = core::count(x_done);
+            i += step;
+            j += 1 - step;
+        }
+        return true;
+    });
+    if (i < a.size()) {  // b is used up: the rest of x and every later segment of a stay whole
+        po[k++] = {std::max(pa[i].start, cursor), pa[i].end};
+        const std::size_t left = a.size() - i - 1;
+        std::copy_n(pa + i + 1, left, po + k);
+        k += left;
+    }
+    out.resize(k);
     return out;
 }
 
