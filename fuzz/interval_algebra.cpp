@@ -366,7 +366,7 @@ Segments parse_repr(std::string_view text) {
         if (!out.empty()) {
             in.expect(", ");
         }
-        Segment s(false, 0.0, 0.0, false);
+        Segment s{false, 0.0, 0.0, false};
         in.expect("(");
         s.left_closed = in.flag();
         in.expect(", ");
@@ -393,7 +393,7 @@ Segments parse_str(std::string_view text) {
         if (!out.empty()) {
             in.expect(" \u222A ");
         }
-        Segment s(false, 0.0, 0.0, false);
+        Segment s{false, 0.0, 0.0, false};
         s.left_closed = in.next_is("[");
         in.expect(s.left_closed ? "[" : "(");
         s.start = in.number();

@@ -12,11 +12,6 @@ struct Segment {
     double end;
     bool right_closed;
 
-    // Left unset, so that a list can be sized for a result without writing every slot twice.
-    Segment() noexcept {}  // NOLINT: members deliberately uninitialised
-    constexpr Segment(bool left_closed_, double start_, double end_, bool right_closed_) noexcept
-        : left_closed(left_closed_), start(start_), end(end_), right_closed(right_closed_) {}
-
     // Bounds compare as doubles, so 0.0 equals -0.0.
     friend bool operator==(const Segment&, const Segment&) = default;
 };
