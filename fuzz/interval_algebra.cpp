@@ -10,6 +10,7 @@
 // significands on x86), since an open segment between two neighbouring doubles holds no double and yet
 // is not empty.
 #include "interval/algebra.hpp"
+#include "interval/algebra_reference.hpp"
 #include "interval/format.hpp"
 #include "interval/from_span.hpp"
 #include "interval/segment.hpp"
@@ -365,7 +366,7 @@ Segments parse_repr(std::string_view text) {
         if (!out.empty()) {
             in.expect(", ");
         }
-        Segment s{};
+        Segment s{false, 0.0, 0.0, false};
         in.expect("(");
         s.left_closed = in.flag();
         in.expect(", ");
@@ -392,7 +393,7 @@ Segments parse_str(std::string_view text) {
         if (!out.empty()) {
             in.expect(" \u222A ");
         }
-        Segment s{};
+        Segment s{false, 0.0, 0.0, false};
         s.left_closed = in.next_is("[");
         in.expect(s.left_closed ? "[" : "(");
         s.start = in.number();
@@ -461,6 +462,68 @@ void check_from_span(Reader& reader) {
     for (const long double x : probes_around(bounds)) {
         check(member(converted, x) == member(hull, x), "from_span changed the set");
     }
+}
+
+// The branch-free loops, and the functions that choose between the two kinds, against the reference loops,
+// bit for bit.
+void check_against_reference(const Segments& a, const Segments& b) {
+    namespace iv = velnor::interval;
+    namespace fast = velnor::interval::branch_free;
+    namespace reference = velnor::interval::reference;
+    const Segments united = reference::unite(a, b);
+    const Segments met = reference::intersect(a, b);
+    const bool subset = reference::is_subset(a, b);
+    const bool disjoint = reference::is_disjoint(a, b);
+    check(same_bits(fast::unite(a, b), united) && same_bits(iv::unite(a, b), united),
+          "unite differs from the reference loop");
+    check(same_bits(fast::intersect(a, b), met) && same_bits(iv::intersect(a, b), met),
+          "intersect differs from the reference loop");
+    check(same_bits(iv::subtract(a, b), reference::subtract(a, b)), "subtract differs from the reference loop");
+    check(fast::is_subset(a, b) == subset && iv::is_subset(a, b) == subset, "is_subset differs from the reference loop");
+    check(fast::is_disjoint(a, b) == disjoint && iv::is_disjoint(a, b) == disjoint,
+          "is_disjoint differs from the reference loop");
+}
+
+// Two normalised lists long enough to cross the merge loops' blocks, drawn from a generator the input
+// seeds: bounds on a coarse grid so that ends meet, either closure, zeros of either sign, and optionally
+// the same list twice or lists that reach an infinity.
+void check_long_lists(Reader& reader) {
+    std::uint64_t state = reader.bits() | 1;
+    const std::uint8_t shape = reader.byte();
+    if ((shape & 16) == 0) {
+        return;  // most inputs spend their time on the short lists
+    }
+    auto next = [&state](std::uint64_t below) {
+        state ^= state << 13;
+        state ^= state >> 7;
+        state ^= state << 17;
+        return state % below;
+    };
+    constexpr double infinity = std::numeric_limits<double>::infinity();
+    auto make = [&](std::size_t count) {
+        Segments raw;
+        double cursor = -static_cast<double>(next(40));
+        for (std::size_t i = 0; i < count; ++i) {
+            const double start = cursor + static_cast<double>(next(3));
+            const double end = start + static_cast<double>(next(3));
+            auto zero_sign = [&](double x) { return x == 0 && next(2) == 0 ? -0.0 : x; };
+            raw.push_back({next(2) == 0, zero_sign(start), zero_sign(end), next(2) == 0});
+            cursor = end;
+        }
+        if ((shape & 1) != 0 && !raw.empty()) {
+            raw.front() = {false, -infinity, raw.front().end, raw.front().right_closed};
+        }
+        if ((shape & 4) != 0 && !raw.empty()) {
+            raw.back() = {raw.back().left_closed, raw.back().start, infinity, false};
+        }
+        return construct(raw);
+    };
+    const Segments a = make(next(5000));
+    const Segments b = (shape & 2) != 0 ? a : make(next(5000));
+    check_against_reference(a, b);
+    check_against_reference(b, a);
+    check_against_reference(a, {});
+    check_against_reference({}, a);
 }
 
 }  // namespace
@@ -548,6 +611,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             check_number(s.end);
         }
     }
+    for (const Segments* x : {&a, &b, &c}) {
+        for (const Segments* y : {&a, &b, &c, &a_or_b, &a_and_b, &a_minus_b}) {
+            check_against_reference(*x, *y);
+        }
+    }
+    check_long_lists(reader);
     const double any = std::bit_cast<double>(reader.bits());
     if (!std::isnan(any)) {
         check_number(any);

@@ -8,6 +8,7 @@
 // probes means agreeing everywhere.
 #include "core/segment_index.hpp"
 #include "span/algebra.hpp"
+#include "span/algebra_reference.hpp"
 #include "span/format.hpp"
 #include "span/segment.hpp"
 #include "harness.hpp"
@@ -98,6 +99,70 @@ Segments normalised(const Segments& raw) {
     velnor::span::merge_segments(again);
     check(again == list, "merge_segments is not idempotent");
     return list;
+}
+
+// The branch-free loops, and the functions that choose between the two kinds, against the reference loops,
+// result for result.
+void check_against_reference(const Segments& a, const Segments& b) {
+    namespace span = velnor::span;
+    namespace fast = velnor::span::branch_free;
+    namespace reference = velnor::span::reference;
+    const Segments united = reference::unite(a, b);
+    const Segments met = reference::intersect(a, b);
+    const Segments left = reference::subtract(a, b);
+    const bool disjoint = reference::is_disjoint(a, b);
+    check(fast::unite(a, b) == united && span::unite(a, b) == united, "unite differs from the reference loop");
+    check(fast::intersect(a, b) == met && span::intersect(a, b) == met, "intersect differs from the reference loop");
+    check(fast::subtract(a, b) == left && span::subtract(a, b) == left, "subtract differs from the reference loop");
+    check(fast::is_disjoint(a, b) == disjoint && span::is_disjoint(a, b) == disjoint,
+          "is_disjoint differs from the reference loop");
+    check(span::is_subset(a, b) == reference::is_subset(a, b), "is_subset differs from the reference loop");
+}
+
+// Two normalised lists long enough to cross the merge loops' blocks, drawn from a generator the input
+// seeds: short gaps and lengths (so that segments touch, nest and cross), optionally the same list twice,
+// one list shifted to touch the other, or lists that start at the bottom or end at the top of the range.
+void check_long_lists(Reader& reader) {
+    std::uint64_t state = reader.bits() | 1;
+    auto next = [&state](std::uint64_t below) {
+        state ^= state << 13;
+        state ^= state >> 7;
+        state ^= state << 17;
+        return below == 0 ? 0 : state % below;
+    };
+    const std::uint8_t shape = reader.byte();
+    if ((shape & 16) == 0) {
+        return;  // most inputs spend their time on the short lists
+    }
+    auto make = [&](std::size_t count, std::int64_t from) {
+        Segments list;
+        std::int64_t cursor = from;
+        for (std::size_t i = 0; i < count && cursor < max_value - 1000; ++i) {
+            const std::int64_t start = i == 0 ? cursor : cursor + 2 + static_cast<std::int64_t>(next(6));
+            const std::int64_t end = start + static_cast<std::int64_t>(next(4));
+            list.push_back({start, end});
+            cursor = end;
+        }
+        if ((shape & 4) != 0 && !list.empty()) {
+            list.back().end = max_value;
+        }
+        return list;
+    };
+    const std::int64_t from = (shape & 1) != 0 ? min_value : -50;
+    const Segments a = make(next(5000), from);
+    Segments b = (shape & 2) != 0 ? a : make(next(5000), from + static_cast<std::int64_t>(next(3)));
+    if ((shape & 8) != 0) {
+        for (Segment& segment : b) {  // each segment of b ends just before one of a (touching) or inside it
+            if (segment.start > min_value + 3) {
+                segment.start -= 1 + static_cast<std::int64_t>(next(2));
+            }
+        }
+        velnor::span::merge_segments(b);
+    }
+    check_against_reference(a, b);
+    check_against_reference(b, a);
+    check_against_reference(a, {});
+    check_against_reference({}, a);
 }
 
 // A list long enough to be searched through the index, its gaps and lengths taken from the input (one
@@ -201,6 +266,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     check(span::format_repr(a) == "Span([" + expected_text(a, "(", ")", ", ") + "])", "repr text");
     check(span::format_str(a) == (a.empty() ? "\u2205" : expected_text(a, "[", "]", " \u222A ")), "str text");
+    for (const Segments* x : {&a, &b, &c}) {
+        for (const Segments* y : {&a, &b, &c, &a_or_b, &a_and_b, &a_minus_b}) {
+            check_against_reference(*x, *y);
+        }
+    }
+    check_long_lists(reader);
     check_index(reader);
     return 0;
 }

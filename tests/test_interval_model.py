@@ -12,6 +12,7 @@
 
 import math
 import operator
+import random
 
 import portion
 import pytest
@@ -357,3 +358,69 @@ def test_probe_points_cover_every_gap():
     assert -inf in PROBES and inf in PROBES and -4.0 in PROBES and 6.0 in PROBES
     for low, high in zip(distinct, distinct[1:]):
         assert any(low < x < high for x in PROBES)
+
+
+# --- long lists in the shapes that break merges --------------------------------------------------------
+
+
+def closed_open_stripes(count, first, period, length, zero_sign=1.0, phase=0):
+    """`count` segments of `length` every `period`, closures in a pattern shifted by `phase`; a bound at 0
+    takes `zero_sign`."""
+    out = []
+    for i in range(count):
+        start, end = first + period * i, first + period * i + length
+        out.append(((i + phase) % 2 == 0, math.copysign(0.0, zero_sign) if start == 0 else float(start),
+                    math.copysign(0.0, zero_sign) if end == 0 else float(end), (i + phase) % 3 != 0))
+    return out
+
+
+STRIPES = closed_open_stripes(3000, -6000, 4, 2)
+
+
+def random_runs(seed, count):
+    """Runs in no order a branch predictor could learn, on a grid of quarters so that bounds meet."""
+    rng = random.Random(seed)
+    out, at = [], -3000.0
+    for _ in range(count):
+        start = at + rng.randint(0, 8) / 4
+        end = start + rng.randint(0, 8) / 4
+        out.append((rng.random() < 0.5, -0.0 if start == 0 and rng.random() < 0.5 else start,
+                    -0.0 if end == 0 and rng.random() < 0.5 else end, rng.random() < 0.5))
+        at = end
+    return out
+# Each shape crosses more than one block of the merge loops: the same list twice (and once more with every
+# zero of the other sign), segments meeting the other list's at shared bounds with every closure mix,
+# segments nested in others, long runs across many, infinite ends, and an empty side.
+LONG_LISTS = {
+    "identical": (STRIPES, STRIPES),
+    "identical but the sign of zero": (STRIPES, closed_open_stripes(3000, -6000, 4, 2, -1.0)),
+    **{f"meeting at bounds, closures {p}, {q}": (closed_open_stripes(3000, -6002, 4, 2, 1.0, p),
+                                                 closed_open_stripes(3000, -6000, 4, 2, -1.0, q))
+       for p in range(3) for q in range(2)},
+    "nested": (STRIPES, closed_open_stripes(3000, -5999.5, 4, 1)),
+    "long runs": (STRIPES, closed_open_stripes(300, -6001, 40, 30)),
+    "infinite ends": ([(False, -math.inf, -7000.0, True)] + STRIPES + [(False, 7000.0, math.inf, False)],
+                      [(False, -math.inf, -5000.0, False)] + STRIPES[1500:] + [(True, 6000.0, math.inf, False)]),
+    "whole line": (STRIPES, [(False, -math.inf, math.inf, False)]),
+    "one side empty": (STRIPES, []),
+    "random runs": (random_runs(1, 3000), random_runs(2, 3000)),
+}
+
+
+@pytest.mark.parametrize("swap", [False, True])
+@pytest.mark.parametrize("shape", list(LONG_LISTS))
+def test_long_lists_against_the_plain_algorithms(shape, swap):
+    raw_a, raw_b = LONG_LISTS[shape]
+    if swap:
+        raw_a, raw_b = raw_b, raw_a
+    a, b = Interval(raw_a), Interval(raw_b)
+    sa, sb = (plain_merge([s for s in raw if is_valid(s)]) for raw in (raw_a, raw_b))
+    assert exact(a.segments) == exact(sa) and exact(b.segments) == exact(sb)
+    assert exact((a | b).segments) == exact(plain_merge(sa + sb))
+    assert exact((a & b).segments) == exact(plain_intersect(sa, sb))
+    assert exact((a - b).segments) == exact(plain_subtract(sa, sb))
+    assert a.isdisjoint(b) is plain_disjoint(sa, sb)
+    assert a.issubset(b) is plain_subset(sa, sb) and a.issuperset(b) is plain_subset(sb, sa)
+    updated = a.copy()
+    updated -= b
+    assert exact(updated.segments) == exact(plain_subtract(sa, sb))

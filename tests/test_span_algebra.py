@@ -3,6 +3,7 @@
 import bisect
 import operator
 import random
+import threading
 
 import pytest
 
@@ -80,6 +81,90 @@ def test_binary_results_in_every_form(form, op, left, right, expected):
     assert result.segments == expected
     assert result is not a and result is not b
     assert (a.segments, b.segments) == (before_a, before_b)
+
+
+def model_intersection(a, b):
+    """Two cursors over normalised lists, written apart from the module's loops."""
+    out, i, j = [], 0, 0
+    while i < len(a) and j < len(b):
+        start, end = max(a[i][0], b[j][0]), min(a[i][1], b[j][1])
+        if start <= end:
+            out.append((start, end))
+        if a[i][1] < b[j][1]:
+            i += 1
+        else:
+            j += 1
+    return out
+
+
+def model_union(a, b):
+    out = []
+    for start, end in sorted(a + b):
+        if out and start <= out[-1][1] + 1:
+            out[-1] = (out[-1][0], max(out[-1][1], end))
+        else:
+            out.append((start, end))
+    return out
+
+
+def model_complement(a):
+    gaps, low = [], MIN
+    for start, end in a:
+        if low < start:
+            gaps.append((low, start - 1))
+        low = end + 1
+    return gaps + [(low, MAX)] if low <= MAX else gaps
+
+
+def striped_list(count, first, period, length):
+    return [(first + period * i, first + period * i + length) for i in range(count)]
+
+
+def random_runs(seed, count, first):
+    rng = random.Random(seed)
+    out, at = [], first
+    for _ in range(count):
+        start = at + rng.randint(2, 7)
+        out.append((start, start + rng.randint(0, 5)))
+        at = out[-1][1]
+    return out
+
+
+# Long lists (more steps than one block of the merge loops) in the shapes that break merges: the same list
+# twice, a list against its own gaps (every segment touching two), segments nested in others, runs that cross
+# several segments of the other list, lists reaching both ends of the int64 range, and an empty side.
+SHORT = striped_list(3000, -9000, 6, 2)
+LONG_LISTS = {
+    "identical": (SHORT, SHORT),
+    "touching": (SHORT, model_complement(SHORT)[1:-1]),
+    "nested": (SHORT, striped_list(3000, -8999, 6, 0)),
+    "crossing": (SHORT, striped_list(700, -9003, 26, 17)),
+    "shifted by one": (SHORT, striped_list(3000, -8998, 6, 2)),
+    "int64 edges": ([(MIN, MIN + 5)] + SHORT + [(MAX - 5, MAX)], [(MIN, -8000)] + SHORT[1500:] + [(MAX, MAX)]),
+    "whole range": (SHORT, [(MIN, MAX)]),
+    "one side empty": (SHORT, []),
+    # Runs in no order a branch predictor could learn: these take the branch-free loops.
+    "random runs": (random_runs(1, 3000, -9000), random_runs(2, 3000, -9000)),
+    "random runs at int64 edges": ([(MIN, MIN + 3)] + random_runs(3, 3000, MIN + 3) + [(MAX - 2, MAX)],
+                                   [(MIN, MIN)] + random_runs(4, 3000, MIN + 1) + [(MAX, MAX)]),
+}
+
+
+@pytest.mark.parametrize("form", ["operator", "update"])
+@pytest.mark.parametrize("swap", [False, True])
+@pytest.mark.parametrize("shape", list(LONG_LISTS))
+def test_long_lists_against_a_model(shape, swap, form):
+    x, y = LONG_LISTS[shape]
+    if swap:
+        x, y = y, x
+    x, y = model_union(x, []), model_union(y, [])  # normalised, as the spans hold them
+    a, b = Span(x), Span(y)
+    assert apply(form, "|", a, b).segments == model_union(x, y)
+    assert apply(form, "&", a, b).segments == model_intersection(x, y)
+    assert apply(form, "-", a, b).segments == model_intersection(x, model_complement(y))
+    assert a.issubset(b) is (model_union(x, y) == y)
+    assert a.isdisjoint(b) is (model_intersection(x, y) == [])
+    assert (a.segments, b.segments) == (x, y)
 
 
 @pytest.mark.parametrize(
@@ -330,6 +415,34 @@ def test_membership_of_long_spans_through_every_change(count, extremes):
         change()
         assert_membership_matches_a_bisection(s)
     assert_membership_matches_a_bisection(s.copy())
+
+
+def test_membership_from_several_threads_while_the_index_is_built():
+    # Threads probe one fresh span at once: some search before the index exists, one builds it, the
+    # rest must see it whole or not at all.
+    rng = random.Random(11)
+    s = long_span(rng, 40000, False)
+    segments = s.segments
+    starts = [start for start, _ in segments]
+    barrier = threading.Barrier(4)
+    wrong = []
+
+    def probe(seed):
+        local = random.Random(seed)
+        points = [local.randint(-(10**7) - 5, 10**7 + 5) for _ in range(3000)]
+        barrier.wait()
+        answers = [x in s for x in points]
+        for x, answer in zip(points, answers):
+            i = bisect.bisect_right(starts, x) - 1
+            if answer is not (i >= 0 and segments[i][1] >= x):
+                wrong.append(x)
+
+    threads = [threading.Thread(target=probe, args=(seed,)) for seed in range(4)]
+    for thread in threads:
+        thread.start()
+    for thread in threads:
+        thread.join()
+    assert wrong == []
 
 
 class Index:

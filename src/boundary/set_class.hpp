@@ -63,16 +63,24 @@ private:
 // self ∪ every other.
 template <class Class>
 Value<Class> union_of(const Value<Class>& self, const Others<Class>& others) {
+    const auto values = others.values();
+    if (values.size() == 1) {
+        return unite(self, *values[0]);  // straight into the result, with no copy of self first
+    }
     Value<Class> result = self;
-    unite_all(result, others.values());
+    unite_all(result, values);
     return result;
 }
 
 // self ∩ each other, in argument order.
 template <class Class>
 Value<Class> intersection_of(const Value<Class>& self, const Others<Class>& others) {
-    Value<Class> result = self;
-    for (const Value<Class>* other : others.values()) {
+    const auto values = others.values();
+    if (values.empty()) {
+        return self;
+    }
+    Value<Class> result = intersect(self, *values[0]);
+    for (const Value<Class>* other : values.subspan(1)) {
         result = intersect(result, *other);
     }
     return result;

@@ -4,9 +4,11 @@
 
 #include "core/first_reaching.hpp"
 
+#include <atomic>
 #include <cstddef>
 #include <limits>
 #include <memory>
+#include <mutex>
 #include <new>
 
 namespace velnor::core {
@@ -17,55 +19,56 @@ namespace velnor::core {
 // at a million segments a search reads four nodes, the upper ones hot in cache, and one block.
 // Memory: one key per 8 segments and a sixteenth more for the levels above, about 1.1 bytes a segment.
 //
-// The index is built at the first search after it was reset, from the list it is given, and must be
-// reset whenever that list changes. Lists too short to profit are searched by plain halving; so is any
-// list when the index cannot get memory (nothing is thrown).
+// The index is not built with the list: a first probe of a fresh value is a plain halving search, O(log n)
+// with no allocation. Probes are counted, and once they reach one per `probes_per_build` segments (about what
+// a build costs in saved cache misses) the next probe builds the index, and every later one uses it. It must
+// be reset whenever the list changes. Lists too short to profit are searched by plain halving; so is any
+// list when the index cannot get memory (nothing is thrown; the count starts over).
+//
+// Readers may probe from several threads at once while none changes the list: the build runs under a
+// mutex, once, into memory no reader sees until it is complete, and is published by a release store of one
+// pointer that readers load with acquire. reset() is for a writer that holds the list alone.
 template <class Key>
 class SegmentIndex {
 public:
     // Lists shorter than this fit in the nearer caches, where halving is as fast.
     static constexpr std::size_t indexed_from = 2048;
+    // A build reads one end in 8 and writes a key for it; a search through the index saves about a dozen
+    // cache misses. One probe per this many segments pays for the build.
+    static constexpr std::size_t probes_per_build = 256;
 
     SegmentIndex() noexcept = default;
     SegmentIndex(const SegmentIndex&) = delete;
     SegmentIndex& operator=(const SegmentIndex&) = delete;
+    ~SegmentIndex() { delete tree_.load(std::memory_order_relaxed); }
 
+    // Forgets the index and the probe count. Only while no reader can probe.
     void reset() noexcept {
-        nodes_.reset();
-        levels_ = 0;
+        delete tree_.exchange(nullptr, std::memory_order_relaxed);
+        probes_.store(0, std::memory_order_relaxed);
     }
 
-    bool built() const noexcept { return levels_ != 0; }
+    bool built() const noexcept { return tree_.load(std::memory_order_acquire) != nullptr; }
 
     // The index of the first segment whose end is not below x (`segments.size()` when none is), as
     // first_reaching gives it.
     template <class Segments>
     std::size_t first_reaching(const Segments& segments, Key x) noexcept {
         const std::size_t size = segments.size();
-        if (size < indexed_from || (!built() && !build(segments))) {
+        if (size < indexed_from) {
             return core::first_reaching(segments, x);
         }
-        std::size_t child = below(nodes_[level_start_[levels_ - 1]], x);
-        if (child == top_size_) {
-            return size;  // x lies above every end
-        }
-        // Every node visited from here has a last key not below x, so its count stays inside it.
-        for (std::size_t level = levels_ - 1; level-- > 0;) {
-            child = child * fanout + below(nodes_[level_start_[level] + child], x);
-        }
-        const std::size_t first = child * leaf;
-        const auto* block = segments.data() + first;
-        std::size_t within = 0;
-        if (first + leaf <= size) {
-            for (std::size_t i = 0; i < leaf; ++i) {
-                within += block[i].end < x ? 1 : 0;
+        const Tree* tree = tree_.load(std::memory_order_acquire);
+        if (tree == nullptr) {
+            if (probes_.fetch_add(1, std::memory_order_relaxed) < size / probes_per_build) {
+                return core::first_reaching(segments, x);
             }
-        } else {
-            for (std::size_t i = 0; i < size - first; ++i) {
-                within += block[i].end < x ? 1 : 0;
+            tree = build_once(segments);
+            if (tree == nullptr) {
+                return core::first_reaching(segments, x);
             }
         }
-        return first + within;
+        return tree->first_reaching(segments, x);
     }
 
 private:
@@ -93,9 +96,59 @@ private:
     // The key at position `flat` of the levels laid end to end.
     static Key& key_at(Node* nodes, std::size_t flat) noexcept { return nodes[flat / fanout].keys[flat % fanout]; }
 
-    // Fills the levels bottom up; false (and nothing built) when the memory is not there.
+    // The levels of one list, immutable once made.
+    struct Tree {
+        std::unique_ptr<Node[]> nodes;
+        std::size_t level_start[max_levels] = {};  // first node of each level, level 0 (above the blocks) first
+        std::size_t levels = 0;
+        std::size_t top_size = 0;  // keys in the one node of the top level
+
+        template <class Segments>
+        std::size_t first_reaching(const Segments& segments, Key x) const noexcept {
+            const std::size_t size = segments.size();
+            std::size_t child = below(nodes[level_start[levels - 1]], x);
+            if (child == top_size) {
+                return size;  // x lies above every end
+            }
+            // Every node visited from here has a last key not below x, so its count stays inside it.
+            for (std::size_t level = levels - 1; level-- > 0;) {
+                child = child * fanout + below(nodes[level_start[level] + child], x);
+            }
+            const std::size_t first = child * leaf;
+            const auto* block = segments.data() + first;
+            std::size_t within = 0;
+            if (first + leaf <= size) {
+                for (std::size_t i = 0; i < leaf; ++i) {
+                    within += block[i].end < x ? 1 : 0;
+                }
+            } else {
+                for (std::size_t i = 0; i < size - first; ++i) {
+                    within += block[i].end < x ? 1 : 0;
+                }
+            }
+            return first + within;
+        }
+    };
+
+    // The published tree, built by whichever reader comes first; nullptr when the memory is not there.
     template <class Segments>
-    bool build(const Segments& segments) noexcept {
+    const Tree* build_once(const Segments& segments) noexcept {
+        const std::lock_guard<std::mutex> lock(build_mutex_);
+        if (const Tree* ready = tree_.load(std::memory_order_acquire)) {
+            return ready;
+        }
+        Tree* tree = build(segments);
+        if (tree == nullptr) {
+            probes_.store(0, std::memory_order_relaxed);
+            return nullptr;
+        }
+        tree_.store(tree, std::memory_order_release);
+        return tree;
+    }
+
+    // Fills the levels bottom up; nullptr (and nothing built) when the memory is not there.
+    template <class Segments>
+    static Tree* build(const Segments& segments) noexcept {
         const std::size_t size = segments.size();
         std::size_t counts[max_levels];
         std::size_t levels = 0;
@@ -107,18 +160,22 @@ private:
                 break;
             }
         }
-        std::unique_ptr<Node[]> nodes(new (std::nothrow) Node[total]);
-        if (!nodes) {
-            return false;
+        std::unique_ptr<Tree> tree(new (std::nothrow) Tree);
+        if (!tree) {
+            return nullptr;
         }
-        Node* const base = nodes.get();
+        tree->nodes.reset(new (std::nothrow) Node[total]);
+        if (!tree->nodes) {
+            return nullptr;
+        }
+        Node* const base = tree->nodes.get();
         for (std::size_t b = 0; b < counts[0]; ++b) {
             const std::size_t last = b * leaf + leaf - 1;
             key_at(base, b) = segments[last < size ? last : size - 1].end;
         }
         std::size_t start = 0;  // in keys
         for (std::size_t level = 0; level < levels; ++level) {
-            level_start_[level] = start / fanout;
+            tree->level_start[level] = start / fanout;
             const std::size_t count = counts[level];
             const std::size_t slots = nodes_for(count) * fanout;
             for (std::size_t i = count; i < slots; ++i) {
@@ -132,16 +189,14 @@ private:
             }
             start += slots;
         }
-        top_size_ = counts[levels - 1];
-        nodes_ = std::move(nodes);
-        levels_ = levels;
-        return true;
+        tree->top_size = counts[levels - 1];
+        tree->levels = levels;
+        return tree.release();
     }
 
-    std::unique_ptr<Node[]> nodes_;
-    std::size_t level_start_[max_levels] = {};  // first node of each level, level 0 (above the blocks) first
-    std::size_t levels_ = 0;                    // 0 while not built
-    std::size_t top_size_ = 0;                  // keys in the one node of the top level
+    std::atomic<const Tree*> tree_{nullptr};
+    std::atomic<std::size_t> probes_{0};
+    std::mutex build_mutex_;
 };
 
 }  // namespace velnor::core

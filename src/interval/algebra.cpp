@@ -1,145 +1,239 @@
+// The set algebra as merge loops that do not branch on the data, as for Span (see span/algebra.cpp): each
+// step computes what to write and which cursor to move with masks, writes unconditionally and advances the
+// output by 0 or 1. Results are those of algebra_reference.cpp to the bit: where two equal bounds could
+// serve (0.0 and -0.0 compare equal), each loop takes the one the reference takes. No bound is NaN, so
+// "p > q, or p == q and ..." is written "p > q | (p >= q & ...)": one comparison fewer than an equality.
 #include "interval/algebra.hpp"
+#include "interval/algebra_reference.hpp"
 
+#include "core/branch_free.hpp"
 #include "core/first_reaching.hpp"
 #include "core/interrupt.hpp"
 #include "core/merge_sorted.hpp"
 
 #include <cmath>
 #include <cstddef>
+#include <cstring>
 
 namespace velnor::interval {
 
 namespace {
 
+using core::pick;
+
 // Every point of x lies below every point of y.
 inline bool lies_before(const Segment& x, const Segment& y) noexcept {
-    return x.end < y.start || (x.end == y.start && !(x.right_closed && y.left_closed));
+    return (x.end < y.start) | ((x.end <= y.start) & !(x.right_closed & y.left_closed));
 }
 
 // Every point of `inner` lies in `outer`.
 inline bool lies_within(const Segment& inner, const Segment& outer) noexcept {
-    const bool from = outer.start < inner.start ||
-                      (outer.start == inner.start && (outer.left_closed || !inner.left_closed));
-    const bool to = inner.end < outer.end || (inner.end == outer.end && (outer.right_closed || !inner.right_closed));
-    return from && to;
+    const bool from = (outer.start < inner.start) |
+                      ((outer.start <= inner.start) & (outer.left_closed | !inner.left_closed));
+    const bool to = (inner.end < outer.end) | ((inner.end <= outer.end) & (outer.right_closed | !inner.right_closed));
+    return from & to;
+}
+
+// Writes the segment made of `low`'s left end and `high`'s right end at `out`: two block copies, whatever
+// the padding between the fields.
+inline void put(Segment& out, const Segment* low, const Segment* high) noexcept {
+    constexpr std::size_t split = offsetof(Segment, end);
+    static_assert(offsetof(Segment, left_closed) < split && offsetof(Segment, start) < split &&
+                  offsetof(Segment, right_closed) > split);
+    std::memcpy(reinterpret_cast<unsigned char*>(&out), low, split);
+    std::memcpy(reinterpret_cast<unsigned char*>(&out) + split, reinterpret_cast<const unsigned char*>(high) + split,
+                sizeof(Segment) - split);
+}
+
+// The union's running segment, as in span/algebra.cpp, held as the two input segments its ends come from
+// (so a step picks pointers, never the fields of a segment); joining and widening follow segment.hpp's
+// joins() and absorb().
+struct Uniting {
+    Segment* out;
+    std::size_t k;
+    const Segment* low;   // gives the left end
+    const Segment* high;  // gives the right end
+
+    void take(const Segment* next) noexcept {
+        const double end = high->end;
+        const bool join = (end > next->start) | ((end >= next->start) & (high->right_closed | next->left_closed));
+        const bool grow = (next->end > end) | ((next->end >= end) & next->right_closed);
+        put(out[k], low, high);
+        k += core::count(!join);
+        low = pick(join, low, next);
+        high = pick(!join | grow, next, high);
+    }
+};
+
+// Intersects a with b: a step writes the overlap of the two current segments (the later start and the
+// earlier end, a's bound where a is the narrower at a tie) and moves past the one that ends first. Returns
+// the segments written.
+std::size_t intersect_into(const Segments& a, const Segments& b, Segment* out) {
+    const Segment* const pa = a.data();
+    const Segment* const pb = b.data();
+    std::size_t i = 0;
+    std::size_t g = 0;
+    std::size_t k = 0;
+    core::InterruptPoll poll;
+    core::merge_steps(i, a.size(), g, b.size(), poll, [&](std::size_t steps) {
+        for (std::size_t t = 0; t < steps; ++t) {
+            const Segment& x = pa[i];
+            const Segment& y = pb[g];
+            const bool a_from = (x.start > y.start) | ((x.start >= y.start) & !x.left_closed);
+                        const bool a_to = (y.end > x.end) | ((y.end >= x.end) & !x.right_closed);
+            const Segment* low = pick(a_from, &x, &y);
+            const Segment* high = pick(a_to, &x, &y);
+            put(out[k], low, high);
+            k += core::count((low->start < high->end) | ((low->start <= high->end) & low->left_closed & high->right_closed));
+            const bool a_first = x.end < y.end;
+            const std::size_t step = core::count(a_first);
+            i += step;
+            g += 1 - step;
+        }
+        return true;
+    });
+    return k;
+}
+
+// A list with room for `bound` segments, zeroed. Span leaves them unset through an empty default
+// constructor; Segment here keeps none: with one, GCC copies a segment member by member around the padding
+// after each flag, and building an Interval (which compacts its list in place) measured a third slower.
+inline Segments with_room(std::size_t bound) {
+    Segments out;
+    out.resize(bound);
+    return out;
 }
 
 }  // namespace
 
-Segments unite(const Segments& a, const Segments& b) {
-    const Segments* lists[] = {&a, &b};
-    return core::merge_sorted<Segments>(lists, precedes, append_merging);
+Segments branch_free::unite(const Segments& a, const Segments& b) {
+    if (a.empty() || b.empty()) {
+        return a.empty() ? b : a;
+    }
+    Segments out = with_room(a.size() + b.size());
+    const Segment* const pa = a.data();
+    const Segment* const pb = b.data();
+    // At a tie in segment order the segment of a comes first, as the reference merge takes it.
+    const bool a_first = !precedes(pb[0], pa[0]);
+    std::size_t i = a_first ? 1 : 0;
+    std::size_t j = a_first ? 0 : 1;
+    Uniting merged{out.data(), 0, a_first ? pa : pb, a_first ? pa : pb};
+    core::InterruptPoll poll;
+    core::merge_steps(i, a.size(), j, b.size(), poll, [&](std::size_t steps) {
+        for (std::size_t t = 0; t < steps; ++t) {
+            const Segment& x = pa[i];
+            const Segment& y = pb[j];
+            const bool take_a = !((y.start < x.start) | ((y.start <= x.start) & y.left_closed & !x.left_closed));
+            merged.take(pick(take_a, &x, &y));
+            const std::size_t step = core::count(take_a);
+            i += step;
+            j += 1 - step;
+        }
+        return true;
+    });
+    const Segment* rest = i < a.size() ? pa + i : pb + j;
+    const std::size_t left = i < a.size() ? a.size() - i : b.size() - j;
+    for (std::size_t t = 0; t < left; ++t) {
+        if ((t & (core::merge_block - 1)) == 0) {
+            poll.tick(core::merge_block);
+        }
+        merged.take(rest + t);
+    }
+    put(out[merged.k], merged.low, merged.high);
+    out.resize(merged.k + 1);
+    return out;
 }
 
 void unite_all(Segments& target, std::span<const Segments* const> others) {
     if (others.empty()) {
         return;
     }
+    if (others.size() == 1) {
+        target = unite(target, *others[0]);
+        return;
+    }
     target = core::merge_sorted<Segments>(core::with_first(target, others), precedes, append_merging);
 }
 
-Segments intersect(const Segments& a_list, const Segments& b_list) {
-    Segments out;
-    core::InterruptPoll poll;
-    std::size_t j = 0;  // the first segment of b_list that can still meet the current a
-    for (const Segment& a : a_list) {
-        poll.tick();
-        for (std::size_t k = j; k < b_list.size(); ++k) {
-            poll.tick();
-            const Segment& b = b_list[k];
-            if (b.start > a.end || (b.start == a.end && !(a.right_closed && b.left_closed))) {
-                break;
-            }
-            // The later start and the earlier end, a's bound where a is the narrower at a tie.
-            const bool a_from = a.start > b.start || (a.start == b.start && !a.left_closed);
-            const bool a_to = b.end > a.end || (b.end == a.end && !a.right_closed);
-            const Segment piece{
-                a_from ? a.left_closed : b.left_closed,
-                a_from ? a.start : b.start,
-                a_to ? a.end : b.end,
-                a_to ? a.right_closed : b.right_closed,
-            };
-            if (piece.start < piece.end || (piece.start == piece.end && piece.left_closed && piece.right_closed)) {
-                out.push_back(piece);
-            }
-            // b may reach into the next segment of a_list.
-            j = k;
-        }
+Segments branch_free::intersect(const Segments& a, const Segments& b) {
+    if (a.empty() || b.empty()) {
+        return {};
     }
+    Segments out = with_room(a.size() + b.size() - 1);
+    out.resize(intersect_into(a, b, out.data()));
     return out;
 }
 
-Segments subtract(const Segments& a_list, const Segments& b_list) {
-    if (b_list.empty()) {
-        return a_list;
-    }
-    Segments out;
-    out.reserve(a_list.size() + 1);
+Segments subtract(const Segments& a, const Segments& b) {
+    // Left to the branching loop: a branch-free sweep over the gaps of b must build each gap (a bool and a
+    // double from each neighbour) at every step, and measured no faster at 10**3 and slower at 10**6.
+    return reference::subtract(a, b);
+}
+
+bool branch_free::is_subset(const Segments& a, const Segments& b) {
+    // A segment of a, being connected, lies in b only when it lies within one segment of b: the segments
+    // of b are separated by gaps of at least one point. A step passes a segment of b that lies before the
+    // current one of a, or settles that one of a.
+    const Segment* const pa = a.data();
+    const Segment* const pb = b.data();
+    std::size_t i = 0;
+    std::size_t j = 0;
+    bool inside = true;
     core::InterruptPoll poll;
-    std::size_t j = 0;  // the first segment of b_list that can still cut the current a
-    for (const Segment& a : a_list) {
-        poll.tick();
-        // The part of a not yet dealt with starts at `from`, which belongs to it when `closed`.
-        double from = a.start;
-        bool closed = a.left_closed;
-        for (std::size_t k = j; k < b_list.size(); ++k) {
-            poll.tick();
-            const Segment& b = b_list[k];
-            if (b.start > a.end || (b.start == a.end && !(a.right_closed && b.left_closed))) {
-                break;
-            }
-            if (b.start > from || (b.start == from && closed && !b.left_closed)) {
-                out.push_back({closed, from, b.start, !b.left_closed});
-            }
-            if (b.end > from || (b.end == from && closed)) {
-                from = b.end;
-                closed = !b.right_closed;
-            }
-            if (b.end > a.end) {
-                break;  // b also cuts the next segment of a_list: keep the cursor on it
-            }
-            j = k + 1;
+    core::merge_steps(i, a.size(), j, b.size(), poll, [&](std::size_t steps) {
+        for (std::size_t t = 0; t < steps; ++t) {
+            const Segment& x = pa[i];
+            const Segment& y = pb[j];
+            const bool pass = lies_before(y, x);
+            inside &= pass | lies_within(x, y);
+            const std::size_t step = core::count(pass);
+            j += step;
+            i += 1 - step;
         }
-        if (a.end > from || (a.end == from && closed && a.right_closed)) {
-            out.push_back({closed, from, a.end, a.right_closed});
+        return inside;
+    });
+    return inside && i == a.size();
+}
+
+bool branch_free::is_disjoint(const Segments& a, const Segments& b) {
+    const Segment* const pa = a.data();
+    const Segment* const pb = b.data();
+    std::size_t i = 0;
+    std::size_t j = 0;
+    bool apart = true;
+    core::InterruptPoll poll;
+    core::merge_steps(i, a.size(), j, b.size(), poll, [&](std::size_t steps) {
+        for (std::size_t t = 0; t < steps; ++t) {
+            const Segment& x = pa[i];
+            const Segment& y = pb[j];
+            const bool a_before = lies_before(x, y);
+            apart &= a_before | lies_before(y, x);
+            const std::size_t step = core::count(a_before);
+            i += step;
+            j += 1 - step;
         }
-    }
-    return out;
+        return apart;
+    });
+    return apart;
+}
+
+// Each list pair goes to the loop that suits it (see core/branch_free.hpp).
+Segments unite(const Segments& a, const Segments& b) {
+    return core::order_is_regular(a, b) ? reference::unite(a, b) : branch_free::unite(a, b);
+}
+
+Segments intersect(const Segments& a, const Segments& b) {
+    return core::order_is_regular(a, b) ? reference::intersect(a, b) : branch_free::intersect(a, b);
 }
 
 bool is_subset(const Segments& a, const Segments& b) {
-    // A segment of a, being connected, lies in b only when it lies within one segment of b: the segments
-    // of b are separated by gaps of at least one point.
-    core::InterruptPoll poll;
-    std::size_t j = 0;
-    for (const Segment& piece : a) {
-        poll.tick();
-        while (j < b.size() && lies_before(b[j], piece)) {
-            poll.tick();
-            ++j;
-        }
-        if (j == b.size() || !lies_within(piece, b[j])) {
-            return false;
-        }
-    }
-    return true;
+    // Left to the branching loop, as for Span: on a subset its branches follow the runs of b, and it
+    // measured up to four times faster than the branch-free sweep on lists with irregular runs.
+    return reference::is_subset(a, b);
 }
 
 bool is_disjoint(const Segments& a, const Segments& b) {
-    core::InterruptPoll poll;
-    std::size_t i = 0;
-    std::size_t j = 0;
-    while (i < a.size() && j < b.size()) {
-        poll.tick();
-        if (lies_before(a[i], b[j])) {
-            ++i;
-        } else if (lies_before(b[j], a[i])) {
-            ++j;
-        } else {
-            return false;
-        }
-    }
-    return true;
+    return core::order_is_regular(a, b) ? reference::is_disjoint(a, b) : branch_free::is_disjoint(a, b);
 }
 
 namespace {

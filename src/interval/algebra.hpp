@@ -28,4 +28,14 @@ bool contains(const Segments& a, double x) noexcept;
 // The same, searching through `index`, which must have been reset since `a` last changed.
 bool contains(const Segments& a, core::SegmentIndex<double>& index, double x) noexcept;
 
+// The branch-free loops that the functions above choose for lists whose merge order looks irregular (the
+// others go to the branching loops of algebra_reference.hpp); is_subset always takes the branching loop.
+// Open to the fuzz targets, which hold each kind to the same results.
+namespace branch_free {
+Segments unite(const Segments& a, const Segments& b);
+Segments intersect(const Segments& a, const Segments& b);
+bool is_subset(const Segments& a, const Segments& b);
+bool is_disjoint(const Segments& a, const Segments& b);
+}  // namespace branch_free
+
 }  // namespace velnor::interval

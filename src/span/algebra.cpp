@@ -1,5 +1,14 @@
+// The set algebra as merge loops that do not branch on the data: each step loads one segment of each list,
+// computes what to write and which cursor to move with masks, writes unconditionally and advances the
+// output by 0 or 1. Results are those of algebra_reference.cpp, segment for segment.
+//
+// Outputs are sized once from an upper bound (a step writes at most one segment) without being zeroed
+// (Segment's default constructor leaves it unset), written through a raw pointer and cut to the count: pages
+// of the bound that are never written are never touched.
 #include "span/algebra.hpp"
+#include "span/algebra_reference.hpp"
 
+#include "core/branch_free.hpp"
 #include "core/first_reaching.hpp"
 #include "core/interrupt.hpp"
 #include "core/merge_sorted.hpp"
@@ -11,6 +20,9 @@ namespace velnor::span {
 
 namespace {
 
+using core::pick;
+
+constexpr std::int64_t min_value = std::numeric_limits<std::int64_t>::min();
 constexpr std::int64_t max_value = std::numeric_limits<std::int64_t>::max();
 
 // Appends `next` (whose start is not below the last segment's start) to a normalised list, merging it into
@@ -26,111 +38,218 @@ inline void append_merging(Segments& out, const Segment& next) {
     out.push_back(next);
 }
 
-// Segment order: by start.
 inline bool by_start(const Segment& x, const Segment& y) noexcept {
     return x.start < y.start;
 }
 
+// At least one integer lies between `end` and a later `start`: start - end > 1 in exact arithmetic. The
+// difference is taken unsigned, where it cannot overflow once start > end.
+inline bool leaves_gap(std::int64_t end, std::int64_t start) noexcept {
+    return (end < start) & (static_cast<std::uint64_t>(start) - static_cast<std::uint64_t>(end) > 1);
+}
+
+// The union's running segment: `current` grows until a segment leaves a gap after it; then it is written
+// at out[k] and the new one takes its place. out[k] is written at every step, so no step branches.
+struct Uniting {
+    Segment* out;
+    std::size_t k = 0;
+    Segment current;
+
+    void take(const Segment& next) noexcept {
+        const bool apart = leaves_gap(current.end, next.start);
+        out[k] = current;
+        k += core::count(apart);
+        current.start = pick(apart, next.start, current.start);
+        current.end = pick(apart, next.end, std::max(current.end, next.end));
+    }
+};
+
+// Intersects a[i..] with the segments that `other(g)` gives for g in [g, g_end): a step writes the overlap of
+// the two current segments and moves past the one that ends first. Returns the segments written.
+template <class Other>
+std::size_t intersect_into(const Segments& a, Other other, std::size_t g, std::size_t g_end, Segment* out) {
+    const Segment* const pa = a.data();
+    std::size_t i = 0;
+    std::size_t k = 0;
+    core::InterruptPoll poll;
+    core::merge_steps(i, a.size(), g, g_end, poll, [&](std::size_t steps) {
+        for (std::size_t t = 0; t < steps; ++t) {
+            const Segment x = pa[i];
+            const Segment y = other(g);
+            const std::int64_t start = std::max(x.start, y.start);
+            const std::int64_t end = std::min(x.end, y.end);
+            out[k] = {start, end};
+            k += core::count(start <= end);
+            const bool a_first = x.end < y.end;
+            const std::size_t step = core::count(a_first);
+            i += step;
+            g += 1 - step;
+        }
+        return true;
+    });
+    return k;
+}
+
+// A list with room for `bound` segments, none of them set.
+inline Segments with_room(std::size_t bound) {
+    Segments out;
+    out.resize(bound);
+    return out;
+}
+
 }  // namespace
 
-Segments unite(const Segments& a, const Segments& b) {
-    const Segments* lists[] = {&a, &b};
-    return core::merge_sorted<Segments>(lists, by_start, append_merging);
+Segments branch_free::unite(const Segments& a, const Segments& b) {
+    if (a.empty() || b.empty()) {
+        return a.empty() ? b : a;
+    }
+    Segments out = with_room(a.size() + b.size());
+    const Segment* const pa = a.data();
+    const Segment* const pb = b.data();
+    // At equal starts the segment of a comes first, as the reference merge takes it.
+    const bool a_first = pa[0].start <= pb[0].start;
+    std::size_t i = a_first ? 1 : 0;
+    std::size_t j = a_first ? 0 : 1;
+    Uniting merged{out.data(), 0, a_first ? pa[0] : pb[0]};
+    core::InterruptPoll poll;
+    core::merge_steps(i, a.size(), j, b.size(), poll, [&](std::size_t steps) {
+        for (std::size_t t = 0; t < steps; ++t) {
+            const Segment x = pa[i];
+            const Segment y = pb[j];
+            const bool take_a = x.start <= y.start;
+            merged.take({pick(take_a, x.start, y.start), pick(take_a, x.end, y.end)});
+            const std::size_t step = core::count(take_a);
+            i += step;
+            j += 1 - step;
+        }
+        return true;
+    });
+    // One list is used up: the rest of the other follows, still merging into the running segment.
+    const Segment* rest = i < a.size() ? pa + i : pb + j;
+    const std::size_t left = i < a.size() ? a.size() - i : b.size() - j;
+    for (std::size_t t = 0; t < left; ++t) {
+        if ((t & (core::merge_block - 1)) == 0) {
+            poll.tick(core::merge_block);
+        }
+        merged.take(rest[t]);
+    }
+    out[merged.k] = merged.current;
+    out.resize(merged.k + 1);
+    return out;
 }
 
 void unite_all(Segments& target, std::span<const Segments* const> others) {
     if (others.empty()) {
         return;
     }
+    if (others.size() == 1) {
+        target = unite(target, *others[0]);
+        return;
+    }
     target = core::merge_sorted<Segments>(core::with_first(target, others), by_start, append_merging);
 }
 
-Segments intersect(const Segments& a, const Segments& b) {
-    Segments out;
-    core::InterruptPoll poll;
-    std::size_t i = 0;
-    std::size_t j = 0;
-    while (i < a.size() && j < b.size()) {
-        poll.tick();
-        const std::int64_t start = std::max(a[i].start, b[j].start);
-        const std::int64_t end = std::min(a[i].end, b[j].end);
-        if (start <= end) {
-            out.push_back({start, end});
-        }
-        // The segment that ends first cannot meet anything further in the other list.
-        if (a[i].end < b[j].end) {
-            ++i;
-        } else {
-            ++j;
-        }
+Segments branch_free::intersect(const Segments& a, const Segments& b) {
+    if (a.empty() || b.empty()) {
+        return {};
     }
+    // Every step but the last moves a cursor and writes at most one segment.
+    Segments out = with_room(a.size() + b.size() - 1);
+    const Segment* const pb = b.data();
+    out.resize(intersect_into(a, [pb](std::size_t j) { return pb[j]; }, 0, b.size(), out.data()));
     return out;
 }
 
-Segments subtract(const Segments& a, const Segments& b) {
-    if (b.empty()) {
+Segments branch_free::subtract(const Segments& a, const Segments& b) {
+    if (b.empty() || a.empty()) {
         return a;
     }
-    Segments out;
-    out.reserve(a.size() + 1);
-    core::InterruptPoll poll;
+    // One sweep over both lists. `cursor` is the lowest integer not yet accounted for: it only moves past
+    // segments of b that end inside the current segment x of a, so max(x.start, cursor) is where the rest
+    // of x begins. A step writes the rest of x up to the next segment y of b (or to x's end when y lies
+    // beyond it) and keeps it when y starts after that rest begins; then it moves past y when y ends inside
+    // x, else past x (y may cut the next segments of a too).
+    Segments out = with_room(a.size() + b.size());
+    const Segment* const pa = a.data();
+    const Segment* const pb = b.data();
+    Segment* const po = out.data();
+    std::size_t i = 0;
     std::size_t j = 0;
-    for (const Segment& piece : a) {
-        poll.tick();
-        std::int64_t cursor = piece.start;  // lowest integer of `piece` not yet accounted for
-        bool used_up = false;
-        while (j < b.size() && b[j].start <= piece.end) {
-            poll.tick();
-            const Segment& cut = b[j];
-            if (cursor < cut.start) {
-                out.push_back({cursor, cut.start - 1});  // cut.start > cursor, so no underflow
-            }
-            if (cut.end >= piece.end) {
-                used_up = true;  // `cut` may also cover the next pieces: keep j on it
-                break;
-            }
-            cursor = std::max(cursor, cut.end + 1);  // cut.end < piece.end, so no overflow
-            ++j;
+    std::size_t k = 0;
+    std::int64_t cursor = min_value;
+    core::InterruptPoll poll;
+    core::merge_steps(i, a.size(), j, b.size(), poll, [&](std::size_t steps) {
+        for (std::size_t t = 0; t < steps; ++t) {
+            const Segment x = pa[i];
+            const Segment y = pb[j];
+            const std::int64_t from = std::max(x.start, cursor);
+            // y.start - 1 wraps only at the lowest integer, where the piece is not kept.
+            const std::int64_t below_y = static_cast<std::int64_t>(static_cast<std::uint64_t>(y.start) - 1);
+            po[k] = {from, pick(y.start > x.end, x.end, below_y)};
+            k += core::count(from < y.start);
+            const bool x_done = y.end >= x.end;
+            // y.end + 1 wraps only when y reaches the top, and then x is done and the cursor stays.
+            const std::int64_t after_y = static_cast<std::int64_t>(static_cast<std::uint64_t>(y.end) + 1);
+            cursor = pick(x_done, cursor, std::max(cursor, after_y));
+            const std::size_t step = core::count(x_done);
+            i += step;
+            j += 1 - step;
         }
-        if (!used_up && cursor <= piece.end) {
-            out.push_back({cursor, piece.end});
-        }
+        return true;
+    });
+    if (i < a.size()) {  // b is used up: the rest of x and every later segment of a stay whole
+        po[k++] = {std::max(pa[i].start, cursor), pa[i].end};
+        const std::size_t left = a.size() - i - 1;
+        std::copy_n(pa + i + 1, left, po + k);
+        k += left;
     }
+    out.resize(k);
     return out;
 }
 
 bool is_subset(const Segments& a, const Segments& b) {
-    // Each segment of a must lie inside one segment of b: segments of b are separated by gaps.
-    core::InterruptPoll poll;
+    // The one test left to the branching loop: on a subset its branches follow the runs of b and are
+    // predicted well, and it measured faster than a branch-free sweep from 100 to 10**6 segments.
+    return reference::is_subset(a, b);
+}
+
+bool branch_free::is_disjoint(const Segments& a, const Segments& b) {
+    const Segment* const pa = a.data();
+    const Segment* const pb = b.data();
+    std::size_t i = 0;
     std::size_t j = 0;
-    for (const Segment& piece : a) {
-        poll.tick();
-        while (j < b.size() && b[j].end < piece.start) {
-            poll.tick();
-            ++j;
+    bool apart = true;
+    core::InterruptPoll poll;
+    core::merge_steps(i, a.size(), j, b.size(), poll, [&](std::size_t steps) {
+        for (std::size_t t = 0; t < steps; ++t) {
+            const Segment x = pa[i];
+            const Segment y = pb[j];
+            const bool a_before = x.end < y.start;
+            apart &= a_before | (y.end < x.start);
+            const std::size_t step = core::count(a_before);
+            i += step;
+            j += 1 - step;
         }
-        if (j == b.size() || b[j].start > piece.start || b[j].end < piece.end) {
-            return false;
-        }
-    }
-    return true;
+        return apart;
+    });
+    return apart;
+}
+
+// Each list pair goes to the loop that suits it (see core/branch_free.hpp).
+Segments unite(const Segments& a, const Segments& b) {
+    return core::order_is_regular(a, b) ? reference::unite(a, b) : branch_free::unite(a, b);
+}
+
+Segments intersect(const Segments& a, const Segments& b) {
+    return core::order_is_regular(a, b) ? reference::intersect(a, b) : branch_free::intersect(a, b);
+}
+
+Segments subtract(const Segments& a, const Segments& b) {
+    return core::order_is_regular(a, b) ? reference::subtract(a, b) : branch_free::subtract(a, b);
 }
 
 bool is_disjoint(const Segments& a, const Segments& b) {
-    core::InterruptPoll poll;
-    std::size_t i = 0;
-    std::size_t j = 0;
-    while (i < a.size() && j < b.size()) {
-        poll.tick();
-        if (a[i].end < b[j].start) {
-            ++i;
-        } else if (b[j].end < a[i].start) {
-            ++j;
-        } else {
-            return false;
-        }
-    }
-    return true;
+    return core::order_is_regular(a, b) ? reference::is_disjoint(a, b) : branch_free::is_disjoint(a, b);
 }
 
 bool contains(const Segments& a, std::int64_t x) noexcept {

@@ -11,6 +11,10 @@ struct Segment {
     std::int64_t start;
     std::int64_t end;
 
+    // Left unset, so that a list can be sized for a result without writing every slot twice.
+    Segment() noexcept {}  // NOLINT: members deliberately uninitialised
+    constexpr Segment(std::int64_t start_, std::int64_t end_) noexcept : start(start_), end(end_) {}
+
     friend bool operator==(const Segment&, const Segment&) = default;
 };
 

@@ -1,0 +1,138 @@
+// The plain merge loops the set algebra was first written with, kept as the reference that the
+// branch-free loops of algebra.cpp are fuzzed and tested against.
+#include "interval/algebra_reference.hpp"
+
+#include "core/interrupt.hpp"
+#include "core/merge_sorted.hpp"
+
+#include <cstddef>
+
+namespace velnor::interval::reference {
+
+namespace {
+
+// Every point of x lies below every point of y.
+inline bool lies_before(const Segment& x, const Segment& y) noexcept {
+    return x.end < y.start || (x.end == y.start && !(x.right_closed && y.left_closed));
+}
+
+// Every point of `inner` lies in `outer`.
+inline bool lies_within(const Segment& inner, const Segment& outer) noexcept {
+    const bool from = outer.start < inner.start ||
+                      (outer.start == inner.start && (outer.left_closed || !inner.left_closed));
+    const bool to = inner.end < outer.end || (inner.end == outer.end && (outer.right_closed || !inner.right_closed));
+    return from && to;
+}
+
+}  // namespace
+
+Segments unite(const Segments& a, const Segments& b) {
+    const Segments* lists[] = {&a, &b};
+    return core::merge_sorted<Segments>(lists, precedes, append_merging);
+}
+
+Segments intersect(const Segments& a_list, const Segments& b_list) {
+    Segments out;
+    core::InterruptPoll poll;
+    std::size_t j = 0;  // the first segment of b_list that can still meet the current a
+    for (const Segment& a : a_list) {
+        poll.tick();
+        for (std::size_t k = j; k < b_list.size(); ++k) {
+            poll.tick();
+            const Segment& b = b_list[k];
+            if (b.start > a.end || (b.start == a.end && !(a.right_closed && b.left_closed))) {
+                break;
+            }
+            // The later start and the earlier end, a's bound where a is the narrower at a tie.
+            const bool a_from = a.start > b.start || (a.start == b.start && !a.left_closed);
+            const bool a_to = b.end > a.end || (b.end == a.end && !a.right_closed);
+            const Segment piece{
+                a_from ? a.left_closed : b.left_closed,
+                a_from ? a.start : b.start,
+                a_to ? a.end : b.end,
+                a_to ? a.right_closed : b.right_closed,
+            };
+            if (piece.start < piece.end || (piece.start == piece.end && piece.left_closed && piece.right_closed)) {
+                out.push_back(piece);
+            }
+            // b may reach into the next segment of a_list.
+            j = k;
+        }
+    }
+    return out;
+}
+
+Segments subtract(const Segments& a_list, const Segments& b_list) {
+    if (b_list.empty()) {
+        return a_list;
+    }
+    Segments out;
+    out.reserve(a_list.size() + 1);
+    core::InterruptPoll poll;
+    std::size_t j = 0;  // the first segment of b_list that can still cut the current a
+    for (const Segment& a : a_list) {
+        poll.tick();
+        // The part of a not yet dealt with starts at `from`, which belongs to it when `closed`.
+        double from = a.start;
+        bool closed = a.left_closed;
+        for (std::size_t k = j; k < b_list.size(); ++k) {
+            poll.tick();
+            const Segment& b = b_list[k];
+            if (b.start > a.end || (b.start == a.end && !(a.right_closed && b.left_closed))) {
+                break;
+            }
+            if (b.start > from || (b.start == from && closed && !b.left_closed)) {
+                out.push_back({closed, from, b.start, !b.left_closed});
+            }
+            if (b.end > from || (b.end == from && closed)) {
+                from = b.end;
+                closed = !b.right_closed;
+            }
+            if (b.end > a.end) {
+                break;  // b also cuts the next segment of a_list: keep the cursor on it
+            }
+            j = k + 1;
+        }
+        if (a.end > from || (a.end == from && closed && a.right_closed)) {
+            out.push_back({closed, from, a.end, a.right_closed});
+        }
+    }
+    return out;
+}
+
+bool is_subset(const Segments& a, const Segments& b) {
+    // A segment of a, being connected, lies in b only when it lies within one segment of b: the segments
+    // of b are separated by gaps of at least one point.
+    core::InterruptPoll poll;
+    std::size_t j = 0;
+    for (const Segment& piece : a) {
+        poll.tick();
+        while (j < b.size() && lies_before(b[j], piece)) {
+            poll.tick();
+            ++j;
+        }
+        if (j == b.size() || !lies_within(piece, b[j])) {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool is_disjoint(const Segments& a, const Segments& b) {
+    core::InterruptPoll poll;
+    std::size_t i = 0;
+    std::size_t j = 0;
+    while (i < a.size() && j < b.size()) {
+        poll.tick();
+        if (lies_before(a[i], b[j])) {
+            ++i;
+        } else if (lies_before(b[j], a[i])) {
+            ++j;
+        } else {
+            return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace velnor::interval::reference
