@@ -118,7 +118,7 @@ StateError reference_interval(Bytes state) {
 
 template <class Segments, class Decode, class Encode, class Size>
 void check_decoder(Bytes state, StateError expected, Decode decode, Encode encode, Size size) {
-    Segments segments{{}};  // not empty, so that clearing on a fault shows
+    Segments segments(1);  // not empty, so that clearing on a fault shows
     const StateError error = decode(state, segments);
     check(error.fault == expected.fault, "the decoder's verdict is not the reference's");
     check(error.detail == expected.detail, "the decoder names another segment, version or length");
