@@ -7,6 +7,7 @@
 // of the bound that are never written are never touched.
 #include "span/algebra.hpp"
 #include "span/algebra_reference.hpp"
+#include "span/append_merging.hpp"
 
 #include "core/branch_free.hpp"
 #include "core/first_reaching.hpp"
@@ -23,24 +24,7 @@ namespace {
 using core::pick;
 
 constexpr std::int64_t min_value = std::numeric_limits<std::int64_t>::min();
-constexpr std::int64_t max_value = std::numeric_limits<std::int64_t>::max();
 
-// Appends `next` (whose start is not below the last segment's start) to a normalised list, merging it into
-// the last segment when they overlap or touch. Never forms end + 1 at the top of the range.
-inline void append_merging(Segments& out, const Segment& next) {
-    if (!out.empty()) {
-        Segment& last = out.back();
-        if (last.end == max_value || next.start <= last.end + 1) {
-            last.end = std::max(last.end, next.end);
-            return;
-        }
-    }
-    out.push_back(next);
-}
-
-inline bool by_start(const Segment& x, const Segment& y) noexcept {
-    return x.start < y.start;
-}
 
 // At least one integer lies between `end` and a later `start`: start - end > 1 in exact arithmetic. The
 // difference is taken unsigned, where it cannot overflow once start > end.

@@ -4,35 +4,12 @@
 
 #include "core/interrupt.hpp"
 #include "core/merge_sorted.hpp"
+#include "span/append_merging.hpp"
 
 #include <algorithm>
 #include <limits>
 
 namespace velnor::span::reference {
-
-namespace {
-
-constexpr std::int64_t max_value = std::numeric_limits<std::int64_t>::max();
-
-// Appends `next` (whose start is not below the last segment's start) to a normalised list, merging it into
-// the last segment when they overlap or touch. Never forms end + 1 at the top of the range.
-inline void append_merging(Segments& out, const Segment& next) {
-    if (!out.empty()) {
-        Segment& last = out.back();
-        if (last.end == max_value || next.start <= last.end + 1) {
-            last.end = std::max(last.end, next.end);
-            return;
-        }
-    }
-    out.push_back(next);
-}
-
-// Segment order: by start.
-inline bool by_start(const Segment& x, const Segment& y) noexcept {
-    return x.start < y.start;
-}
-
-}  // namespace
 
 Segments unite(const Segments& a, const Segments& b) {
     const Segments* lists[] = {&a, &b};
