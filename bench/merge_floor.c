@@ -1,17 +1,22 @@
 /* The physical floor for Span's algebra, for bench_roaring.py: branchless two-list merges over 16-byte closed
    segments (the layout a Span keeps), and a plain memcpy of both inputs, timed in C with nothing else around
-   them. Each merge runs twice: into output memory already faulted in, and into a fresh malloc (freed after),
-   which at 10**7 segments costs as much in page faults as the merge itself.
+   them. Each merge runs into output memory already faulted in, and into a fresh malloc (freed after), which at
+   10**7 segments costs as much in page faults as the merge itself; on Linux also into a fresh malloc advised
+   to take transparent huge pages, as Span's own lists of several megabytes are.
 
    Usage: merge_floor N SHAPE [ROUNDS]   (SHAPE: short = runs of 1-100 with gaps of 2-100, long = runs of
    1000-10000 with the same gaps). Prints one line per figure: "name ns_per_segment", where a segment is one
    segment of one operand (time / N), the unit bench_roaring.py prints ours in. Compiled by bench_roaring.py. */
 #define _POSIX_C_SOURCE 199309L
+#define _DEFAULT_SOURCE /* madvise advice names */
 #include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <time.h>
+#if defined(__linux__)
+#include <sys/mman.h>
+#endif
 
 typedef struct {
     int64_t start, end;
@@ -118,6 +123,22 @@ static double median(double* values, int count) {
     return values[count / 2];
 }
 
+/* A fresh output; kind 2 asks for huge pages over the 2 MiB-aligned inside of the block. */
+static segment* fresh_output(size_t room, int kind) {
+    segment* out = malloc(room * sizeof(segment));
+#if defined(__linux__) && defined(MADV_HUGEPAGE)
+    if (kind == 2 && out != NULL) {
+        const uintptr_t huge = (uintptr_t)2 << 20;
+        const uintptr_t begin = ((uintptr_t)out + huge - 1) & ~(huge - 1);
+        const uintptr_t end = ((uintptr_t)out + room * sizeof(segment)) & ~(huge - 1);
+        if (end > begin) madvise((void*)begin, end - begin, MADV_HUGEPAGE);
+    }
+#else
+    (void)kind;
+#endif
+    return out;
+}
+
 int main(int argc, char** argv) {
     if (argc < 3) {
         fprintf(stderr, "usage: merge_floor N short|long [ROUNDS]\n");
@@ -139,18 +160,24 @@ int main(int argc, char** argv) {
     /* Repeats inside a round keep each timing above ~20 ms at small n. */
     const int inner = n >= 1000000 ? 1 : (int)(2000000 / (n + 1)) + 1;
     for (int m = 0; m < 3; m++) {
-        for (int fresh = 0; fresh < 2; fresh++) {
+#if defined(__linux__) && defined(MADV_HUGEPAGE)
+        const int kinds = 3;
+#else
+        const int kinds = 2;
+#endif
+        const char* kind_names[] = {"pre-faulted", "fresh", "fresh huge-page"};
+        for (int fresh = 0; fresh < kinds; fresh++) {
             for (int r = 0; r < rounds && r < 64; r++) {
                 const double t0 = now();
                 for (int rep = 0; rep < inner; rep++) {
-                    segment* out = fresh ? malloc(room * sizeof(segment)) : warm;
+                    segment* out = fresh ? fresh_output(room, fresh) : warm;
                     sink += merges[m](a, n, b, n, out);
                     sink += (size_t)out[sink % 2].start;
                     if (fresh) free(out);
                 }
                 times[r] = (now() - t0) / inner;
             }
-            printf("%s, %s output %.3f\n", names[m], fresh ? "fresh" : "pre-faulted",
+            printf("%s, %s output %.3f\n", names[m], kind_names[fresh],
                    1e9 * median(times, rounds < 64 ? rounds : 64) / (double)n);
         }
     }

@@ -186,14 +186,16 @@ void for_each_item(PyObject* sequence, Visit&& visit) {
 // its error stops fallbacks.
 std::size_t length_hint(PyObject* sequence);
 
-// Any object passing the sequence check; its items converted in order by `converter`.
-template <class Converter>
+// Any object passing the sequence check; its items converted in order by `converter`, into a `List`
+// (by default a std::vector of what the converter returns).
+template <class List = void, class Converter>
 auto to_vector(PyObject* object, Converter&& converter) {
     using Item = decltype(converter(std::declval<PyObject*>()));
+    using Items = std::conditional_t<std::is_void_v<List>, std::vector<Item>, List>;
     if (!PySequence_Check(object)) {
         raise_conversion_error(object, "Sequence");
     }
-    std::vector<Item> items;
+    Items items;
     items.reserve(length_hint(object));
     core::InterruptPoll poll(core::interrupt_interval / 16);  // each item is read through the interpreter
     for_each_item(object, [&](PyObject* item) {

@@ -281,9 +281,8 @@ std::array<PyType_Slot, 8> slots() {
 
 // A sequence whose items all convert, or nothing: why it is nothing goes to `miss`, for the error of the
 // last alternative, unless the failure asks to stop (Ctrl-C, MemoryError), which ends the construction at once.
-template <class Converter>
-auto try_read_sequence(PyObject* input, Converter&& converter, InputMiss& miss)
-    -> std::optional<decltype(to_vector(input, converter))> {
+template <class List, class Converter>
+std::optional<List> try_read_sequence(PyObject* input, Converter&& converter, InputMiss& miss) {
     if (!PySequence_Check(input)) {
         miss.not_a_sequence();
         return std::nullopt;
@@ -301,7 +300,7 @@ auto try_read_sequence(PyObject* input, Converter&& converter, InputMiss& miss)
         }
     };
     try {
-        return to_vector(input, counted);
+        return to_vector<List>(input, counted);
     } catch (PythonError& error) {
         if (error.stops_fallbacks()) {
             throw;

@@ -6,19 +6,18 @@
 
 #include <algorithm>
 #include <cstddef>
-#include <vector>
 
 namespace velnor::core {
 
 // Segments copied between two checks: a few hundred microseconds' worth.
 inline constexpr std::size_t copy_piece = std::size_t{1} << 16;
 
-template <class T>
-std::vector<T> polled_copy(const std::vector<T>& source) {
+template <class List>
+List polled_copy(const List& source) {
     if (source.size() <= copy_piece) {
         return source;
     }
-    std::vector<T> copy;
+    List copy;
     copy.reserve(source.size());
     for (std::size_t start = 0; start < source.size(); start += copy_piece) {
         const std::size_t end = std::min(source.size(), start + copy_piece);

@@ -38,7 +38,7 @@ constexpr const char* accepted =
 // The alternatives in order: a sequence of segment tuples, a span, an interval, the `to_interval()` hook.
 interval::Segments segments_from_input(PyObject* input) {
     InputMiss miss;
-    if (auto segments = set_class::try_read_sequence(input, to_segment, miss)) {
+    if (auto segments = set_class::try_read_sequence<interval::Segments>(input, to_segment, miss)) {
         // All items are converted before the first is validated.
         const interval::Defect defect = interval::keep_valid(*segments);
         if (defect != interval::Defect::none) {

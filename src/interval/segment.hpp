@@ -1,6 +1,8 @@
 // Real segments with open or closed ends, and the canonical form every Interval keeps between calls.
 #pragma once
 
+#include "core/large_pages.hpp"
+
 #include <vector>
 
 namespace velnor::interval {
@@ -16,7 +18,7 @@ struct Segment {
     friend bool operator==(const Segment&, const Segment&) = default;
 };
 
-using Segments = std::vector<Segment>;
+using Segments = std::vector<Segment, core::SegmentAllocator<Segment>>;
 
 // Segment order: start ascending; at equal starts a closed left end first. Ends take no part.
 inline bool precedes(const Segment& a, const Segment& b) noexcept {

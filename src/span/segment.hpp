@@ -1,6 +1,8 @@
 // Integer segments and the canonical form every Span keeps between calls.
 #pragma once
 
+#include "core/large_pages.hpp"
+
 #include <cstdint>
 #include <vector>
 
@@ -18,7 +20,7 @@ struct Segment {
     friend bool operator==(const Segment&, const Segment&) = default;
 };
 
-using Segments = std::vector<Segment>;
+using Segments = std::vector<Segment, core::SegmentAllocator<Segment>>;
 
 // Sorts by start and merges overlapping or touching segments, in place.
 // Exact over the whole int64 range: "touching" is tested without forming end + 1.

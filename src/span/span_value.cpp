@@ -28,7 +28,7 @@ constexpr const char* accepted =
 // The alternatives in order: a sequence of integer pairs, a span, the `to_span()` hook.
 span::Segments segments_from_input(PyObject* input) {
     InputMiss miss;
-    if (auto pairs = set_class::try_read_sequence(input, to_segment, miss)) {
+    if (auto pairs = set_class::try_read_sequence<span::Segments>(input, to_segment, miss)) {
         for (const span::Segment& segment : *pairs) {
             if (segment.start > segment.end) {
                 raise(PyExc_ValueError, "Start point of segment cannot be greater than its end point");
