@@ -10,6 +10,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <new>
+#include <type_traits>
+#include <utility>
 
 #if defined(__linux__)
 #include <sys/mman.h>
@@ -34,7 +37,9 @@ inline void advise_huge_pages([[maybe_unused]] void* block, [[maybe_unused]] std
 #endif
 }
 
-// std::allocator, plus the advice above for every block it hands out.
+// std::allocator, plus the advice above for every block it hands out. Slots a list grows into without a
+// value (`resize`, a sized constructor) are default-initialised, so a result sized from an upper bound is
+// not written twice, nor its unused tail touched at all; values passed in are constructed as usual.
 template <class T>
 struct SegmentAllocator {
     using value_type = T;
@@ -49,6 +54,15 @@ struct SegmentAllocator {
         return block;
     }
     void deallocate(T* block, std::size_t count) noexcept { std::allocator<T>{}.deallocate(block, count); }
+
+    template <class U>
+    void construct(U* slot) noexcept(std::is_nothrow_default_constructible_v<U>) {
+        ::new (static_cast<void*>(slot)) U;
+    }
+    template <class U, class... Args>
+    void construct(U* slot, Args&&... args) {
+        ::new (static_cast<void*>(slot)) U(std::forward<Args>(args)...);
+    }
 
     template <class U>
     friend bool operator==(const SegmentAllocator&, const SegmentAllocator<U>&) noexcept {
