@@ -6,6 +6,8 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <cstring>
+#include <type_traits>
 
 namespace velnor::core {
 
@@ -17,12 +19,14 @@ List polled_copy(const List& source) {
     if (source.size() <= copy_piece) {
         return source;
     }
+    // Sized without writing, then filled by memcpy: a list with its own allocator would otherwise be copied
+    // one element at a time.
+    static_assert(std::is_trivially_copyable_v<typename List::value_type>);
     List copy;
-    copy.reserve(source.size());
+    copy.resize(source.size());
     for (std::size_t start = 0; start < source.size(); start += copy_piece) {
-        const std::size_t end = std::min(source.size(), start + copy_piece);
-        copy.insert(copy.end(), source.begin() + static_cast<std::ptrdiff_t>(start),
-                    source.begin() + static_cast<std::ptrdiff_t>(end));
+        const std::size_t count = std::min(source.size() - start, copy_piece);
+        std::memcpy(copy.data() + start, source.data() + start, count * sizeof(typename List::value_type));
         check_interrupt();
     }
     return copy;
