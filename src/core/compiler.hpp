@@ -9,3 +9,13 @@
 #else
 #define VELNOR_COLD
 #endif
+
+// Asks for the cache line holding `address` ahead of a load that depends on a comparison not yet made.
+#if defined(__GNUC__) || defined(__clang__)
+#define VELNOR_PREFETCH(address) __builtin_prefetch(address)
+#elif defined(_MSC_VER) && (defined(_M_X64) || defined(_M_IX86))
+#include <xmmintrin.h>
+#define VELNOR_PREFETCH(address) _mm_prefetch(reinterpret_cast<const char*>(address), _MM_HINT_T0)
+#else
+#define VELNOR_PREFETCH(address) ((void)(address))
+#endif
