@@ -101,19 +101,23 @@ Segments normalised(const Segments& raw) {
     return list;
 }
 
-// The branch-free loops, and the functions that choose between the two kinds, against the reference loops,
+// The branch-free and the branching loops, and the functions that choose between them, against the reference loops,
 // result for result.
 void check_against_reference(const Segments& a, const Segments& b) {
     namespace span = velnor::span;
     namespace fast = velnor::span::branch_free;
+    namespace branching = velnor::span::branching;
     namespace reference = velnor::span::reference;
     const Segments united = reference::unite(a, b);
     const Segments met = reference::intersect(a, b);
     const Segments left = reference::subtract(a, b);
     const bool disjoint = reference::is_disjoint(a, b);
-    check(fast::unite(a, b) == united && span::unite(a, b) == united, "unite differs from the reference loop");
-    check(fast::intersect(a, b) == met && span::intersect(a, b) == met, "intersect differs from the reference loop");
-    check(fast::subtract(a, b) == left && span::subtract(a, b) == left, "subtract differs from the reference loop");
+    check(fast::unite(a, b) == united && branching::unite(a, b) == united && span::unite(a, b) == united,
+          "unite differs from the reference loop");
+    check(fast::intersect(a, b) == met && branching::intersect(a, b) == met && span::intersect(a, b) == met,
+          "intersect differs from the reference loop");
+    check(fast::subtract(a, b) == left && branching::subtract(a, b) == left && span::subtract(a, b) == left,
+          "subtract differs from the reference loop");
     check(fast::is_disjoint(a, b) == disjoint && span::is_disjoint(a, b) == disjoint,
           "is_disjoint differs from the reference loop");
     check(span::is_subset(a, b) == reference::is_subset(a, b), "is_subset differs from the reference loop");

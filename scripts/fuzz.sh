@@ -14,7 +14,8 @@ cd "$(dirname "$0")/.."
 # One line per target: the harness fuzz/<name>.cpp and the core sources it links. Cores include no Python
 # header, so a target is built from those files alone.
 TARGETS=(
-    "span_algebra src/span/merge.cpp src/span/algebra.cpp src/span/algebra_reference.cpp src/span/format.cpp"
+    "span_algebra src/span/merge.cpp src/span/algebra.cpp src/span/algebra_branching.cpp src/span/algebra_reference.cpp \
+        src/span/format.cpp"
     "text_search src/text/matches.cpp src/text/searcher.cpp src/text/units.cpp src/text/kernels*.cpp"
     "code_point_blocks src/text/code_point_matches.cpp src/text/matches.cpp src/text/searcher.cpp src/text/units.cpp \
         src/text/kernels*.cpp"

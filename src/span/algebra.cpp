@@ -25,13 +25,6 @@ using core::pick;
 
 constexpr std::int64_t min_value = std::numeric_limits<std::int64_t>::min();
 
-
-// At least one integer lies between `end` and a later `start`: start - end > 1 in exact arithmetic. The
-// difference is taken unsigned, where it cannot overflow once start > end.
-inline bool leaves_gap(std::int64_t end, std::int64_t start) noexcept {
-    return (end < start) & (static_cast<std::uint64_t>(start) - static_cast<std::uint64_t>(end) > 1);
-}
-
 // The union's running segment: `current` grows until a segment leaves a gap after it; then it is written
 // at out[k] and the new one takes its place. out[k] is written at every step, so no step branches.
 struct Uniting {
@@ -221,15 +214,15 @@ bool branch_free::is_disjoint(const Segments& a, const Segments& b) {
 
 // Each list pair goes to the loop that suits it (see core/branch_free.hpp).
 Segments unite(const Segments& a, const Segments& b) {
-    return core::order_is_regular(a, b) ? reference::unite(a, b) : branch_free::unite(a, b);
+    return core::order_is_regular(a, b) ? branching::unite(a, b) : branch_free::unite(a, b);
 }
 
 Segments intersect(const Segments& a, const Segments& b) {
-    return core::order_is_regular(a, b) ? reference::intersect(a, b) : branch_free::intersect(a, b);
+    return core::order_is_regular(a, b) ? branching::intersect(a, b) : branch_free::intersect(a, b);
 }
 
 Segments subtract(const Segments& a, const Segments& b) {
-    return core::order_is_regular(a, b) ? reference::subtract(a, b) : branch_free::subtract(a, b);
+    return core::order_is_regular(a, b) ? branching::subtract(a, b) : branch_free::subtract(a, b);
 }
 
 bool is_disjoint(const Segments& a, const Segments& b) {

@@ -26,14 +26,21 @@ bool contains(const Segments& a, std::int64_t x) noexcept;
 // The same, searching through `index`, which must have been reset since `a` last changed.
 bool contains(const Segments& a, core::SegmentIndex<std::int64_t>& index, std::int64_t x) noexcept;
 
-// The branch-free loops that the functions above choose for lists whose merge order looks irregular (the
-// others go to the branching loops of algebra_reference.hpp). Open to the fuzz targets, which hold each
-// kind to the same results.
+// The branch-free loops that the functions above choose for lists whose merge order looks irregular, and
+// the branching loops they choose for the others. Open to the fuzz targets, which hold each kind to the
+// results of the reference loops (algebra_reference.hpp).
 namespace branch_free {
 Segments unite(const Segments& a, const Segments& b);
 Segments intersect(const Segments& a, const Segments& b);
 Segments subtract(const Segments& a, const Segments& b);
 bool is_disjoint(const Segments& a, const Segments& b);
 }  // namespace branch_free
+
+// The branching loops that take the lists whose merge order a predictor learns.
+namespace branching {
+Segments unite(const Segments& a, const Segments& b);
+Segments intersect(const Segments& a, const Segments& b);
+Segments subtract(const Segments& a, const Segments& b);
+}  // namespace branching
 
 }  // namespace velnor::span

@@ -22,6 +22,12 @@ inline void append_merging(Segments& out, const Segment& next) {
     out.push_back(next);
 }
 
+// At least one integer lies between `end` and a later `start`: start - end > 1 in exact arithmetic. The
+// difference is taken unsigned, where it cannot overflow once start > end.
+inline bool leaves_gap(std::int64_t end, std::int64_t start) noexcept {
+    return (end < start) & (static_cast<std::uint64_t>(start) - static_cast<std::uint64_t>(end) > 1);
+}
+
 // Segment order: by start.
 inline bool by_start(const Segment& x, const Segment& y) noexcept {
     return x.start < y.start;
