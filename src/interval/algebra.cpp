@@ -95,9 +95,9 @@ std::size_t intersect_into(const Segments& a, const Segments& b, Segment* out) {
     return k;
 }
 
-// A list with room for `bound` segments, zeroed. Span leaves them unset through an empty default
-// constructor; Segment here keeps none: with one, GCC copies a segment member by member around the padding
-// after each flag, and building an Interval (which compacts its list in place) measured a third slower.
+// A list with room for `bound` segments, none of them set (the list's allocator default-initialises). Segment
+// keeps no constructor of its own for that: with one, GCC copies a segment member by member around the
+// padding after each flag, and building an Interval (which compacts its list in place) measured a third slower.
 inline Segments with_room(std::size_t bound) {
     Segments out;
     out.resize(bound);
