@@ -3,8 +3,10 @@
 
 #include "span/segment.hpp"
 
+#include "core/interrupt.hpp"
 #include "core/segment_index.hpp"
 
+#include <cstddef>
 #include <span>
 
 namespace velnor::span {
@@ -34,6 +36,18 @@ Segments unite(const Segments& a, const Segments& b);
 Segments intersect(const Segments& a, const Segments& b);
 Segments subtract(const Segments& a, const Segments& b);
 bool is_disjoint(const Segments& a, const Segments& b);
+// The same loops writing from `out` on, as reference:: does (see algebra_reference.hpp).
+std::size_t unite(std::span<const Segment> a, std::span<const Segment> b, Segment* out, core::InterruptPoll& poll);
+std::size_t intersect(std::span<const Segment> a, std::span<const Segment> b, Segment* out,
+                      core::InterruptPoll& poll);
+std::size_t subtract(std::span<const Segment> a, std::span<const Segment> b, Segment* out,
+                     core::InterruptPoll& poll);
 }  // namespace branch_free
+
+// a ∪ b, a ∩ b, a − b, left in a: written over a's own storage when it has room for the merge, else made
+// as the functions above make it and moved in (see in_place.cpp). On an exception a is as it was.
+void unite_in_place(Segments& a, const Segments& b);
+void intersect_in_place(Segments& a, const Segments& b);
+void subtract_in_place(Segments& a, const Segments& b);
 
 }  // namespace velnor::span
