@@ -147,6 +147,7 @@ LONG_LISTS = {
     "random runs": (random_runs(1, 3000, -9000), random_runs(2, 3000, -9000)),
     "random runs at int64 edges": ([(MIN, MIN + 3)] + random_runs(3, 3000, MIN + 3) + [(MAX - 2, MAX)],
                                    [(MIN, MIN)] + random_runs(4, 3000, MIN + 1) + [(MAX, MAX)]),
+    "long random runs": (random_runs(5, 17000, -(10**6)), random_runs(6, 17000, -(10**6))),
 }
 
 
@@ -165,6 +166,76 @@ def test_long_lists_against_a_model(shape, swap, form):
     assert a.issubset(b) is (model_union(x, y) == y)
     assert a.isdisjoint(b) is (model_intersection(x, y) == [])
     assert (a.segments, b.segments) == (x, y)
+
+
+def with_capacity(cls, segments, capacity):
+    """A `cls` holding the normalised `segments` in storage for `capacity` segments (len to 3 * len of them):
+    a union with two parts of itself reserves room for all three lists."""
+    extra = capacity - len(segments)
+    first = min(extra, len(segments))
+    value = cls(segments).union(cls(segments[:first]), cls(segments[: extra - first]))
+    assert value.segments == segments
+    return value
+
+
+def storage(value):
+    return value.__sizeof__() - type(value)().__sizeof__()
+
+
+# Receivers whose storage is one segment short of room for both lists, exactly as long as both, longer, as
+# long as it may be and still be written over (twice both), and longer than that.
+ROOM = {"short": -1, "both": 0, "one more": 1, "twice": None, "more than twice": None}
+
+
+def receiver_capacity(room, n, m, slack):
+    if room == "twice":
+        return 2 * (n + m + slack)
+    if room == "more than twice":
+        return 2 * (n + m + slack) + 1
+    return n + m + ROOM[room]
+
+
+def check_in_place_forms(cls, x, y, expected, slack, key=list):
+    """Every in-place form of the three operations on a receiver holding `x` against an operand holding `y`, for
+    each room the receiver's storage leaves: the result is `expected[op]` (compared through `key`), the operand
+    is untouched, and a receiver with room keeps its storage. `slack[op]`: the room the operation asks beyond
+    both lists."""
+    n, m = len(x), len(y)
+    b = cls(y)
+    for room in ROOM:
+        capacity = receiver_capacity(room, n, m, max(slack.values()))
+        if not n <= capacity <= 3 * n:
+            continue
+        for op in "|&-":
+            for form in ("in-place", "update"):
+                receiver = with_capacity(cls, x, capacity)
+                before = storage(receiver)
+                if form == "update":
+                    assert getattr(receiver, METHOD[op] + "_update")(b) is None
+                else:
+                    alias = receiver
+                    alias = IN_PLACE[op](alias, b)
+                    assert alias is receiver
+                assert key(receiver.segments) == key(expected[op]), (room, op, form)
+                assert b.segments == y
+                if n > 0 and m > 0 and n + m + slack[op] <= capacity <= 2 * (n + m + slack[op]):
+                    assert storage(receiver) == before, (room, op, form)
+        # The receiver as its own operand is read after its exclusive hold is taken: a new object results.
+        alias = receiver = with_capacity(cls, x, capacity)
+        alias |= receiver
+        assert alias is not receiver and alias == receiver and key(receiver.segments) == key(x)
+
+
+@pytest.mark.parametrize("swap", [False, True])
+@pytest.mark.parametrize("shape", list(LONG_LISTS))
+def test_long_lists_in_place_over_every_receiver_storage(shape, swap):
+    x, y = LONG_LISTS[shape]
+    if swap:
+        x, y = y, x
+    x, y = model_union(x, []), model_union(y, [])
+    expected = {"|": model_union(x, y), "&": model_intersection(x, y),
+                "-": model_intersection(x, model_complement(y))}
+    check_in_place_forms(Span, x, y, expected, dict.fromkeys("|&-", 0))
 
 
 @pytest.mark.parametrize(
