@@ -464,6 +464,29 @@ void check_from_span(Reader& reader) {
     }
 }
 
+// `in_place(receiver, b)` over copies of a whose storage is one segment short of the room the operation
+// asks (both lists and `slack`; a fresh result), exactly that room, more, twice it, and more than twice (a
+// fresh result again): each must leave `expected` in the receiver, bit for bit, and a receiver with room
+// must keep its storage.
+template <class InPlace>
+void check_in_place(const Segments& a, const Segments& b, const Segments& expected, std::size_t slack,
+                    InPlace in_place, const char* message) {
+    const std::size_t room = a.size() + b.size() + slack;
+    for (const std::size_t capacity : {room - 1, room, room + 1, 2 * room, 2 * room + 1}) {
+        if (capacity < a.size() || capacity > 2 * room + 1) {  // the first wraps when both lists are empty
+            continue;
+        }
+        Segments receiver;
+        receiver.reserve(capacity);
+        receiver.assign(a.begin(), a.end());
+        const Segment* const storage = receiver.data();
+        const bool fits = !a.empty() && !b.empty() && room <= receiver.capacity() && receiver.capacity() <= 2 * room;
+        in_place(receiver, b);
+        check(same_bits(receiver, expected), message);
+        check(!fits || receiver.data() == storage, "an in-place operation with room left its storage");
+    }
+}
+
 // The branch-free loops, and the functions that choose between the two kinds, against the reference loops,
 // bit for bit.
 void check_against_reference(const Segments& a, const Segments& b) {
@@ -478,10 +501,19 @@ void check_against_reference(const Segments& a, const Segments& b) {
           "unite differs from the reference loop");
     check(same_bits(fast::intersect(a, b), met) && same_bits(iv::intersect(a, b), met),
           "intersect differs from the reference loop");
-    check(same_bits(iv::subtract(a, b), reference::subtract(a, b)), "subtract differs from the reference loop");
+    const Segments left = reference::subtract(a, b);
+    check(same_bits(iv::subtract(a, b), left), "subtract differs from the reference loop");
     check(fast::is_subset(a, b) == subset && iv::is_subset(a, b) == subset, "is_subset differs from the reference loop");
     check(fast::is_disjoint(a, b) == disjoint && iv::is_disjoint(a, b) == disjoint,
           "is_disjoint differs from the reference loop");
+    // From the first segment on, not only the lengths where writing over the receiver pays. The branch-free
+    // union asks one segment of room beyond both lists.
+    check_in_place(a, b, united, 1, [](Segments& r, const Segments& x) { iv::unite_in_place(r, x, 0); },
+                   "unite_in_place differs from the reference loop");
+    check_in_place(a, b, met, 0, [](Segments& r, const Segments& x) { iv::intersect_in_place(r, x, 0); },
+                   "intersect_in_place differs from the reference loop");
+    check_in_place(a, b, left, 0, [](Segments& r, const Segments& x) { iv::subtract_in_place(r, x, 0); },
+                   "subtract_in_place differs from the reference loop");
 }
 
 // Two normalised lists long enough to cross the merge loops' blocks, drawn from a generator the input

@@ -101,6 +101,28 @@ Segments normalised(const Segments& raw) {
     return list;
 }
 
+// `in_place(receiver, b)` over copies of a whose storage is one segment short of room for both lists (a
+// fresh result), exactly that room, more, twice it, and more than twice (a fresh result again): each must
+// leave `expected` in the receiver, and a receiver with room must keep its storage.
+template <class InPlace>
+void check_in_place(const Segments& a, const Segments& b, const Segments& expected, InPlace in_place,
+                    const char* message) {
+    const std::size_t both = a.size() + b.size();
+    for (const std::size_t capacity : {both - 1, both, both + 1, 2 * both, 2 * both + 1}) {
+        if (capacity < a.size() || capacity > 2 * both + 1) {  // the first wraps when both lists are empty
+            continue;
+        }
+        Segments receiver;
+        receiver.reserve(capacity);
+        receiver.assign(a.begin(), a.end());
+        const Segment* const storage = receiver.data();
+        const bool room = !a.empty() && !b.empty() && both <= receiver.capacity() && receiver.capacity() <= 2 * both;
+        in_place(receiver, b);
+        check(receiver == expected, message);
+        check(!room || receiver.data() == storage, "an in-place operation with room left its storage");
+    }
+}
+
 // The branch-free loops, and the functions that choose between the two kinds, against the reference loops,
 // result for result.
 void check_against_reference(const Segments& a, const Segments& b) {
@@ -117,6 +139,13 @@ void check_against_reference(const Segments& a, const Segments& b) {
     check(fast::is_disjoint(a, b) == disjoint && span::is_disjoint(a, b) == disjoint,
           "is_disjoint differs from the reference loop");
     check(span::is_subset(a, b) == reference::is_subset(a, b), "is_subset differs from the reference loop");
+    // From the first segment on, not only the lengths where writing over the receiver pays.
+    check_in_place(a, b, united, [](Segments& r, const Segments& x) { span::unite_in_place(r, x, 0); },
+                   "unite_in_place differs from the reference loop");
+    check_in_place(a, b, met, [](Segments& r, const Segments& x) { span::intersect_in_place(r, x, 0); },
+                   "intersect_in_place differs from the reference loop");
+    check_in_place(a, b, left, [](Segments& r, const Segments& x) { span::subtract_in_place(r, x, 0); },
+                   "subtract_in_place differs from the reference loop");
 }
 
 // Two normalised lists long enough to cross the merge loops' blocks, drawn from a generator the input

@@ -9,6 +9,13 @@
 // the slot of a[i], never beyond. The loops that hold pointers into a across steps ask for a slack of one,
 // so that no write reaches a slot still pointed at.
 //
+// When it pays: the layout costs one pass over a (the move) that a fresh output does not, and saves the
+// allocation and the first touch of every page of the output. Measured on Span (16-byte segments, glibc,
+// a |= b, a &= b, a -= b with both lists alike), the fresh output was 1.57-1.77 times slower at 4 * 10**6 and
+// 10**7 segments a list, where every output is new memory, but 0.82-0.94 times the time from 3 * 10**4 to
+// 10**6, where the allocator hands back memory the last result freed, warm; below that, within noise either
+// way. So only merges of at least `merge_over_from` segments (32 MiB of Span segments) take this path.
+//
 // A failure midway would leave a half overwritten, and the only thing that can fail in these loops is the
 // interrupt poll (no allocation happens here). So the loops run with a poll that never checks, and this
 // path takes merges of at most `limit` segments: under a third of a second at the slowest loop's 10 ns per
@@ -26,18 +33,20 @@
 
 namespace velnor::core {
 
+inline constexpr std::size_t merge_over_from = std::size_t{1} << 21;
 inline constexpr std::size_t merge_over_limit = std::size_t{1} << 25;
 
 // Runs `merge(a_moved, out, poll)` over a's storage as described above and leaves its result in `a`,
-// returning true; returns false, with `a` untouched, when a's storage is not a fit: too small for the
-// layout, or so much larger than what the merge needs (twice) that keeping it would hold memory a fresh
-// result would give back.
+// returning true; returns false, with `a` untouched, when the merge is shorter than `from` segments (the
+// fuzz targets pass 0) or longer than the limit, or a's storage is not a fit: too small for the layout, or so
+// much larger than what the merge needs (twice) that keeping it would hold memory a fresh result would give
+// back.
 template <class Segments, class Merge>
-bool merge_over(Segments& a, std::size_t b_size, std::size_t slack, Merge&& merge) {
+bool merge_over(Segments& a, std::size_t b_size, std::size_t slack, std::size_t from, Merge&& merge) {
     using Segment = typename Segments::value_type;
     const std::size_t n = a.size();
     const std::size_t tail = b_size + slack;
-    if (n == 0 || n + b_size > merge_over_limit) {
+    if (n == 0 || n + b_size < from || n + b_size > merge_over_limit) {
         return false;
     }
     const std::size_t capacity = a.capacity();

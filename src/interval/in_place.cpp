@@ -18,8 +18,8 @@ using Loop = std::size_t (*)(Run, Run, Segment*, core::InterruptPoll&);
 // operations choose. `slack`: the branch-free union keeps pointers to the segments its running segment is
 // made of, one of which may be the slot of a it has just passed; a slack of one keeps writes off it.
 template <Loop Regular, Loop Irregular>
-bool merged_over(Segments& a, const Segments& b, std::size_t slack) {
-    return core::merge_over(a, b.size(), slack, [&b](Run a_moved, Segment* out, core::InterruptPoll& poll) {
+bool merged_over(Segments& a, const Segments& b, std::size_t slack, std::size_t from) {
+    return core::merge_over(a, b.size(), slack, from, [&b](Run a_moved, Segment* out, core::InterruptPoll& poll) {
         const Run b_run = b;
         return core::order_is_regular(a_moved, b_run) ? Regular(a_moved, b_run, out, poll)
                                                       : Irregular(a_moved, b_run, out, poll);
@@ -28,27 +28,27 @@ bool merged_over(Segments& a, const Segments& b, std::size_t slack) {
 
 }  // namespace
 
-void unite_in_place(Segments& a, const Segments& b) {
+void unite_in_place(Segments& a, const Segments& b, std::size_t reuse_from) {
     if (b.empty()) {
         return;
     }
-    if (!merged_over<reference::unite, branch_free::unite>(a, b, 1)) {
+    if (!merged_over<reference::unite, branch_free::unite>(a, b, 1, reuse_from)) {
         a = unite(a, b);
     }
 }
 
-void intersect_in_place(Segments& a, const Segments& b) {
-    if (b.empty() || !merged_over<reference::intersect, branch_free::intersect>(a, b, 0)) {
+void intersect_in_place(Segments& a, const Segments& b, std::size_t reuse_from) {
+    if (b.empty() || !merged_over<reference::intersect, branch_free::intersect>(a, b, 0, reuse_from)) {
         a = intersect(a, b);
     }
 }
 
-void subtract_in_place(Segments& a, const Segments& b) {
+void subtract_in_place(Segments& a, const Segments& b, std::size_t reuse_from) {
     if (b.empty()) {
         return;
     }
     // Always the branching loop, as subtract() takes it.
-    if (!merged_over<reference::subtract, reference::subtract>(a, b, 0)) {
+    if (!merged_over<reference::subtract, reference::subtract>(a, b, 0, reuse_from)) {
         a = subtract(a, b);
     }
 }

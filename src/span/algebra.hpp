@@ -4,6 +4,7 @@
 #include "span/segment.hpp"
 
 #include "core/interrupt.hpp"
+#include "core/merge_over.hpp"
 #include "core/segment_index.hpp"
 
 #include <cstddef>
@@ -44,10 +45,11 @@ std::size_t subtract(std::span<const Segment> a, std::span<const Segment> b, Seg
                      core::InterruptPoll& poll);
 }  // namespace branch_free
 
-// a ∪ b, a ∩ b, a − b, left in a: written over a's own storage when it has room for the merge, else made
-// as the functions above make it and moved in (see in_place.cpp). On an exception a is as it was.
-void unite_in_place(Segments& a, const Segments& b);
-void intersect_in_place(Segments& a, const Segments& b);
-void subtract_in_place(Segments& a, const Segments& b);
+// a ∪ b, a ∩ b, a − b, left in a: written over a's own storage when the merge is long enough for that to pay
+// (at least `reuse_from` segments; the fuzz targets pass 0) and the storage has room, else made as the
+// functions above make it and moved in (see core/merge_over.hpp). On an exception a is as it was.
+void unite_in_place(Segments& a, const Segments& b, std::size_t reuse_from = core::merge_over_from);
+void intersect_in_place(Segments& a, const Segments& b, std::size_t reuse_from = core::merge_over_from);
+void subtract_in_place(Segments& a, const Segments& b, std::size_t reuse_from = core::merge_over_from);
 
 }  // namespace velnor::span

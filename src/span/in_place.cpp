@@ -18,8 +18,8 @@ using Loop = std::size_t (*)(Run, Run, Segment*, core::InterruptPoll&);
 // `BranchFree` serves lists whose merge order looks irregular, `Reference` the others, as the binary operations
 // choose. Span's loops keep no pointer into a across steps: no slack.
 template <Loop Reference, Loop BranchFree>
-bool merged_over(Segments& a, const Segments& b) {
-    return core::merge_over(a, b.size(), 0, [&b](Run a_moved, Segment* out, core::InterruptPoll& poll) {
+bool merged_over(Segments& a, const Segments& b, std::size_t from) {
+    return core::merge_over(a, b.size(), 0, from, [&b](Run a_moved, Segment* out, core::InterruptPoll& poll) {
         const Run b_run = b;
         return core::order_is_regular(a_moved, b_run) ? Reference(a_moved, b_run, out, poll)
                                                       : BranchFree(a_moved, b_run, out, poll);
@@ -28,26 +28,26 @@ bool merged_over(Segments& a, const Segments& b) {
 
 }  // namespace
 
-void unite_in_place(Segments& a, const Segments& b) {
+void unite_in_place(Segments& a, const Segments& b, std::size_t reuse_from) {
     if (b.empty()) {
         return;
     }
-    if (!merged_over<reference::unite, branch_free::unite>(a, b)) {
+    if (!merged_over<reference::unite, branch_free::unite>(a, b, reuse_from)) {
         a = unite(a, b);
     }
 }
 
-void intersect_in_place(Segments& a, const Segments& b) {
-    if (b.empty() || !merged_over<reference::intersect, branch_free::intersect>(a, b)) {
+void intersect_in_place(Segments& a, const Segments& b, std::size_t reuse_from) {
+    if (b.empty() || !merged_over<reference::intersect, branch_free::intersect>(a, b, reuse_from)) {
         a = intersect(a, b);
     }
 }
 
-void subtract_in_place(Segments& a, const Segments& b) {
+void subtract_in_place(Segments& a, const Segments& b, std::size_t reuse_from) {
     if (b.empty()) {
         return;
     }
-    if (!merged_over<reference::subtract, branch_free::subtract>(a, b)) {
+    if (!merged_over<reference::subtract, branch_free::subtract>(a, b, reuse_from)) {
         a = subtract(a, b);
     }
 }
