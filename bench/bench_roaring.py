@@ -210,7 +210,7 @@ def rows_for(n, shape, rounds, floor, records):
     # In place, each change timed alone and undone between calls by the inverse change (untimed) on a receiver
     # whose storage has room for both (see roomy), against the binary operator on the same data (its fresh
     # result replaces the last one, as it replaced the receiver's list before in-place operations wrote over
-    # it; from 2**21 segments in both lists on, they do) and against the bitmaps' in-place operators.
+    # it; from 32 MiB of segments in both lists on, they do) and against the bitmaps' in-place operators.
     undone_by = {"|": lambda x, y: y - x, "&": lambda x, y: x - y, "-": lambda x, y: x & y}  # what to undo with
     for op, change, undo, binary in (("|", "__ior__", "__isub__", "__or__"), ("&", "__iand__", "__ior__", "__and__"),
                                      ("-", "__isub__", "__ior__", "__sub__")):

@@ -187,9 +187,10 @@ def storage(value):
     return value.__sizeof__() - type(value)().__sizeof__()
 
 
-# In-place operations write over the receiver's storage from this many segments in both lists on, where a
-# fresh result would be new memory; shorter ones make a fresh result as the binary operators do.
-REUSE_FROM = 2**21
+# In-place operations write over the receiver's storage from 32 MiB of segments in both lists on (this many
+# segments), where a fresh result would be new memory; shorter ones make a fresh result as the binary
+# operators do.
+REUSE_FROM = {Span: 2**21, Interval: 2**20}
 
 # Receivers whose storage is one segment short of room for both lists, exactly as long as both, longer, as
 # long as it may be and still be written over (twice both), and longer than that.
@@ -227,7 +228,8 @@ def check_in_place_forms(cls, x, y, expected, slack, key=list):
                     assert alias is receiver
                 assert key(receiver.segments) == key(expected[op]), (room, op, form)
                 assert b.segments == y
-                if n > 0 and m > 0 and n + m >= REUSE_FROM and n + m + slack[op] <= capacity <= 2 * (n + m + slack[op]):
+                room_asked = n + m + slack[op]
+                if n > 0 and m > 0 and n + m >= REUSE_FROM[cls] and room_asked <= capacity <= 2 * room_asked:
                     assert storage(receiver) == before, (room, op, form)
         # The receiver as its own operand is read after its exclusive hold is taken: a new object results.
         alias = receiver = with_capacity(lambda k: cls(x[:k]), n, capacity)
@@ -272,9 +274,10 @@ def big_maker(cls, seed, count, regular, shift=0):
 @pytest.mark.parametrize("cls", [Span, Interval], ids=["Span", "Interval"])
 @pytest.mark.parametrize("regular", [False, True], ids=["random runs", "stripes"])
 def test_in_place_over_the_receivers_storage_at_length(cls, regular):
-    n = REUSE_FROM // 2 + 1000
+    n = REUSE_FROM[cls] // 2 + 1000
     make_a, make_b = big_maker(cls, 1, n, regular), big_maker(cls, 2, n, regular, 3)
     a, b = make_a(None), make_b(None)
+    probes = random.Random(3).sample(range(-5, 8 * n), 2 * n // 256 + 100)
     for op in "|&-":
         expected = OPERATOR[op](a, b)
         room = 2 * n + (1 if cls is Interval and op == "|" else 0)
@@ -283,11 +286,14 @@ def test_in_place_over_the_receivers_storage_at_length(cls, regular):
             for form in ("in-place", "update"):
                 receiver = with_capacity(make_a, n, capacity)
                 before = storage(receiver)
+                # Enough probes to build the membership index, which the change must reset.
+                assert sum(point in receiver for point in probes) == sum(point in a for point in probes)
                 if form == "update":
                     getattr(receiver, METHOD[op] + "_update")(b)
                 else:
                     receiver = IN_PLACE[op](receiver, b)
                 assert receiver == expected, (op, capacity, form)
+                assert [point in receiver for point in probes] == [point in expected for point in probes]
                 if capacity != room:  # a fresh result has room for both lists at most
                     assert (storage(receiver) == before) is (capacity == 2 * room), (op, capacity, form)
     assert a == make_a(None) and b == make_b(None)

@@ -10,17 +10,19 @@
 // so that no write reaches a slot still pointed at.
 //
 // When it pays: the layout costs one pass over a (the move) that a fresh output does not, and saves the
-// allocation and the first touch of every page of the output. Measured on Span (16-byte segments, glibc,
-// a |= b, a &= b, a -= b with both lists alike), the fresh output was 1.57-1.77 times slower at 4 * 10**6 and
-// 10**7 segments a list, where every output is new memory, but 0.82-0.94 times the time from 3 * 10**4 to
-// 10**6, where the allocator hands back memory the last result freed, warm; below that, within noise either
-// way. So only merges of at least `merge_over_from` segments (32 MiB of Span segments) take this path.
+// allocation and the first touch of every page of the output. Measured with glibc on a |= b, a &= b, a -= b
+// over lists alike, a fresh output took 1.57-1.77 times as long for Span at 4 * 10**6 and 10**7 segments a
+// list (1.57-2.40 for Interval at 10**7), where every output is new memory, but 0.82-0.97 times as long
+// for Span from 3 * 10**4 to 10**6, where the allocator hands back the memory the last result freed, warm;
+// below that the two were mixed (0.75-1.25). So only merges of at least `merge_over_from` bytes in both
+// lists (2**21 Span segments, 2**20 Interval ones) take this path.
 //
 // A failure midway would leave a half overwritten, and the only thing that can fail in these loops is the
 // interrupt poll (no allocation happens here). So the loops run with a poll that never checks, and this
-// path takes merges of at most `limit` segments: under a third of a second at the slowest loop's 10 ns per
-// segment, after which a pending Ctrl-C is answered on return. Longer merges, and lists without room, take
-// the fresh-output path that polls and moves its result in whole, leaving a as it was on any exception.
+// path takes merges of at most `merge_over_limit` bytes: 2**25 Span segments take about 0.15 s at the 4-5 ns
+// a segment measured at 10**7 (2**24 Interval ones about 0.2 s at 10-14 ns), after which a pending Ctrl-C
+// is answered on return. Longer merges, and lists without room, take the fresh-output path, which polls and
+// moves its result in whole: a stays as it was on any exception.
 #pragma once
 
 #include "core/interrupt.hpp"
@@ -33,20 +35,21 @@
 
 namespace velnor::core {
 
-inline constexpr std::size_t merge_over_from = std::size_t{1} << 21;
-inline constexpr std::size_t merge_over_limit = std::size_t{1} << 25;
+// Bytes of segments in both lists.
+inline constexpr std::size_t merge_over_from = std::size_t{32} << 20;
+inline constexpr std::size_t merge_over_limit = std::size_t{512} << 20;
 
 // Runs `merge(a_moved, out, poll)` over a's storage as described above and leaves its result in `a`,
-// returning true; returns false, with `a` untouched, when the merge is shorter than `from` segments (the
-// fuzz targets pass 0) or longer than the limit, or a's storage is not a fit: too small for the layout, or so
-// much larger than what the merge needs (twice) that keeping it would hold memory a fresh result would give
-// back.
+// returning true; returns false, with `a` untouched, when the lists hold fewer than `from` bytes (the fuzz
+// targets pass 0) or more than the limit, or a's storage is not a fit: too small for the layout, or so much
+// larger than what the merge needs (twice) that keeping it would hold memory a fresh result would give back.
 template <class Segments, class Merge>
 bool merge_over(Segments& a, std::size_t b_size, std::size_t slack, std::size_t from, Merge&& merge) {
     using Segment = typename Segments::value_type;
     const std::size_t n = a.size();
     const std::size_t tail = b_size + slack;
-    if (n == 0 || n + b_size < from || n + b_size > merge_over_limit) {
+    const std::size_t bytes = (n + b_size) * sizeof(Segment);
+    if (n == 0 || bytes < from || bytes > merge_over_limit) {
         return false;
     }
     const std::size_t capacity = a.capacity();

@@ -45,9 +45,9 @@ std::size_t subtract(std::span<const Segment> a, std::span<const Segment> b, Seg
                      core::InterruptPoll& poll);
 }  // namespace branch_free
 
-// a ∪ b, a ∩ b, a − b, left in a: written over a's own storage when the merge is long enough for that to pay
-// (at least `reuse_from` segments; the fuzz targets pass 0) and the storage has room, else made as the
-// functions above make it and moved in (see core/merge_over.hpp). On an exception a is as it was.
+// a ∪ b, a ∩ b, a − b, left in a: written over a's own storage when the lists are long enough for that to
+// pay (`reuse_from` bytes of segments in both; the fuzz targets pass 0) and the storage has room, else made
+// as the functions above make it and moved in (see core/merge_over.hpp). On an exception a is as it was.
 void unite_in_place(Segments& a, const Segments& b, std::size_t reuse_from = core::merge_over_from);
 void intersect_in_place(Segments& a, const Segments& b, std::size_t reuse_from = core::merge_over_from);
 void subtract_in_place(Segments& a, const Segments& b, std::size_t reuse_from = core::merge_over_from);
