@@ -21,12 +21,14 @@
 #include <bit>
 #include <cinttypes>
 #include <cmath>
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <initializer_list>
 #include <limits>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -487,6 +489,18 @@ void check_in_place(const Segments& a, const Segments& b, const Segments& expect
     }
 }
 
+// `loop` run as the in-place forms run it, whatever the lengths: a moved to the tail of one buffer with room
+// for both lists and `slack`, the result written from the buffer's start.
+template <class Loop>
+Segments over_own_storage(const Segments& a, const Segments& b, std::size_t slack, Loop loop) {
+    Segments buffer(a.size() + b.size() + slack);
+    std::copy(a.begin(), a.end(), buffer.end() - static_cast<std::ptrdiff_t>(a.size()));
+    velnor::core::InterruptPoll poll;
+    const std::span<const Segment> a_moved(buffer.data() + b.size() + slack, a.size());
+    buffer.resize(loop(a_moved, b, buffer.data(), poll));
+    return buffer;
+}
+
 // The branch-free loops, and the functions that choose between the two kinds, against the reference loops,
 // bit for bit.
 void check_against_reference(const Segments& a, const Segments& b) {
@@ -506,8 +520,22 @@ void check_against_reference(const Segments& a, const Segments& b) {
     check(fast::is_subset(a, b) == subset && iv::is_subset(a, b) == subset, "is_subset differs from the reference loop");
     check(fast::is_disjoint(a, b) == disjoint && iv::is_disjoint(a, b) == disjoint,
           "is_disjoint differs from the reference loop");
-    // From the first segment on, not only the lengths where writing over the receiver pays. The branch-free
-    // union asks one segment of room beyond both lists.
+    // Each loop over its own storage with the slack the in-place forms give it (the branch-free union asks
+    // one segment of room beyond both lists), and the in-place forms from the first segment on, not only at
+    // the lengths where writing over the receiver pays.
+    using Loop = std::size_t (*)(std::span<const Segment>, std::span<const Segment>, Segment*,
+                                 velnor::core::InterruptPoll&);
+    struct Case {
+        Loop loop;
+        std::size_t slack;
+        const Segments* expected;
+    };
+    for (const Case& loop : {Case{reference::unite, 0, &united}, Case{fast::unite, 1, &united},
+                             Case{reference::intersect, 0, &met}, Case{fast::intersect, 0, &met},
+                             Case{reference::subtract, 0, &left}}) {
+        check(same_bits(over_own_storage(a, b, loop.slack, loop.loop), *loop.expected),
+              "a loop over its own storage differs from the reference");
+    }
     check_in_place(a, b, united, 1, [](Segments& r, const Segments& x) { iv::unite_in_place(r, x, 0); },
                    "unite_in_place differs from the reference loop");
     check_in_place(a, b, met, 0, [](Segments& r, const Segments& x) { iv::intersect_in_place(r, x, 0); },
