@@ -187,9 +187,9 @@ def storage(value):
     return value.__sizeof__() - type(value)().__sizeof__()
 
 
-# In-place operations write over the receiver's storage from 32 MiB of segments in both lists on (this many
-# segments), where a fresh result would be new memory; shorter ones make a fresh result as the binary
-# operators do.
+# In-place operations write over the receiver's storage where a fresh result would take 32 MiB or more (this
+# many segments), which is new memory; shorter ones make a fresh result as the binary operators do. A fresh
+# difference may be sized from the receiver's length alone.
 REUSE_FROM = {Span: 2**21, Interval: 2**20}
 
 # Receivers whose storage is one segment short of room for both lists, exactly as long as both, longer, as
@@ -207,9 +207,8 @@ def receiver_capacity(room, n, m, slack):
 
 def check_in_place_forms(cls, x, y, expected, slack, key=list):
     """Every in-place form of the three operations on a receiver holding `x` against an operand holding `y`, for
-    each room the receiver's storage leaves: the result is `expected[op]` (compared through `key`), the operand
-    is untouched, and a receiver with room keeps its storage. `slack[op]`: the room the operation asks beyond
-    both lists."""
+    each room the receiver's storage leaves: the result is `expected[op]` (compared through `key`) and the
+    operand is untouched. `slack[op]`: the room the operation asks beyond both lists."""
     n, m = len(x), len(y)
     b = cls(y)
     for room in ROOM:
@@ -219,7 +218,6 @@ def check_in_place_forms(cls, x, y, expected, slack, key=list):
         for op in "|&-":
             for form in ("in-place", "update"):
                 receiver = with_capacity(lambda k: cls(x[:k]), n, capacity)
-                before = storage(receiver)
                 if form == "update":
                     assert getattr(receiver, METHOD[op] + "_update")(b) is None
                 else:
@@ -228,9 +226,6 @@ def check_in_place_forms(cls, x, y, expected, slack, key=list):
                     assert alias is receiver
                 assert key(receiver.segments) == key(expected[op]), (room, op, form)
                 assert b.segments == y
-                room_asked = n + m + slack[op]
-                if n > 0 and m > 0 and n + m >= REUSE_FROM[cls] and room_asked <= capacity <= 2 * room_asked:
-                    assert storage(receiver) == before, (room, op, form)
         # The receiver as its own operand is read after its exclusive hold is taken: a new object results.
         alias = receiver = with_capacity(lambda k: cls(x[:k]), n, capacity)
         alias |= receiver
@@ -274,13 +269,13 @@ def big_maker(cls, seed, count, regular, shift=0):
 @pytest.mark.parametrize("cls", [Span, Interval], ids=["Span", "Interval"])
 @pytest.mark.parametrize("regular", [False, True], ids=["random runs", "stripes"])
 def test_in_place_over_the_receivers_storage_at_length(cls, regular):
-    n = REUSE_FROM[cls] // 2 + 1000
-    make_a, make_b = big_maker(cls, 1, n, regular), big_maker(cls, 2, n, regular, 3)
+    n, m = REUSE_FROM[cls] + 1000, REUSE_FROM[cls] // 2
+    make_a, make_b = big_maker(cls, 1, n, regular), big_maker(cls, 2, m, regular, 3)
     a, b = make_a(None), make_b(None)
-    probes = random.Random(3).sample(range(-5, 8 * n), 2 * n // 256 + 100)
+    probes = random.Random(3).sample(range(-5, 8 * n), n // 256 + 100)
     for op in "|&-":
         expected = OPERATOR[op](a, b)
-        room = 2 * n + (1 if cls is Interval and op == "|" else 0)
+        room = n + m + (1 if cls is Interval and op == "|" else 0)
         # Exactly the room the operation asks, as much as it may have and still be written over, and more.
         for capacity in (room, 2 * room, 2 * room + 1):
             for form in ("in-place", "update"):

@@ -14,8 +14,10 @@
 // over lists alike, a fresh output took 1.57-1.77 times as long for Span at 4 * 10**6 and 10**7 segments a
 // list (1.57-2.40 for Interval at 10**7), where every output is new memory, but 0.82-0.97 times as long
 // for Span from 3 * 10**4 to 10**6, where the allocator hands back the memory the last result freed, warm;
-// below that the two were mixed (0.75-1.25). So only merges of at least `merge_over_from` bytes in both
-// lists (2**21 Span segments, 2**20 Interval ones) take this path.
+// below that the two were mixed (0.75-1.25). The line runs where the fresh output stops being recycled
+// memory: glibc maps every block of 32 MiB or more afresh. So only merges whose fresh output would take at
+// least `merge_over_from` bytes take this path: both lists' length for a union or an intersection (2**21
+// Span segments, 2**20 Interval ones), a's for a difference by the branching loop, which reserves that.
 //
 // A failure midway would leave a half overwritten, and the only thing that can fail in these loops is the
 // interrupt poll (no allocation happens here). So the loops run with a poll that never checks, and this
@@ -35,21 +37,22 @@
 
 namespace velnor::core {
 
-// Bytes of segments in both lists.
+// Bytes of a fresh output, and of segments in both lists.
 inline constexpr std::size_t merge_over_from = std::size_t{32} << 20;
 inline constexpr std::size_t merge_over_limit = std::size_t{512} << 20;
 
 // Runs `merge(a_moved, out, poll)` over a's storage as described above and leaves its result in `a`,
-// returning true; returns false, with `a` untouched, when the lists hold fewer than `from` bytes (the fuzz
-// targets pass 0) or more than the limit, or a's storage is not a fit: too small for the layout, or so much
-// larger than what the merge needs (twice) that keeping it would hold memory a fresh result would give back.
+// returning true; returns false, with `a` untouched, when a fresh output of `fresh` segments would take
+// fewer than `from` bytes (the fuzz targets pass 0), when the lists hold more than the limit, or when a's
+// storage is not a fit: too small for the layout, or so much larger than what the merge needs (twice) that
+// keeping it would hold memory a fresh result would give back.
 template <class Segments, class Merge>
-bool merge_over(Segments& a, std::size_t b_size, std::size_t slack, std::size_t from, Merge&& merge) {
+bool merge_over(Segments& a, std::size_t b_size, std::size_t slack, std::size_t fresh, std::size_t from,
+                Merge&& merge) {
     using Segment = typename Segments::value_type;
     const std::size_t n = a.size();
     const std::size_t tail = b_size + slack;
-    const std::size_t bytes = (n + b_size) * sizeof(Segment);
-    if (n == 0 || bytes < from || bytes > merge_over_limit) {
+    if (n == 0 || fresh * sizeof(Segment) < from || (n + b_size) * sizeof(Segment) > merge_over_limit) {
         return false;
     }
     const std::size_t capacity = a.capacity();

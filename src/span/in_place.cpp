@@ -15,15 +15,21 @@ using Run = std::span<const Segment>;
 
 using Loop = std::size_t (*)(Run, Run, Segment*, core::InterruptPoll&);
 
-// `BranchFree` serves lists whose merge order looks irregular, `Reference` the others, as the binary operations
-// choose. Span's loops keep no pointer into a across steps: no slack.
+// The segments a fresh output is allocated for by each kind of loop (see core/merge_over.hpp).
+struct Fresh {
+    std::size_t reference;
+    std::size_t branch_free;
+};
+
+// `BranchFree` serves lists whose merge order looks irregular, `Reference` the others, as the binary
+// operations choose. Span's loops keep no pointer into a across steps: no slack.
 template <Loop Reference, Loop BranchFree>
-bool merged_over(Segments& a, const Segments& b, std::size_t from) {
-    return core::merge_over(a, b.size(), 0, from, [&b](Run a_moved, Segment* out, core::InterruptPoll& poll) {
-        const Run b_run = b;
-        return core::order_is_regular(a_moved, b_run) ? Reference(a_moved, b_run, out, poll)
-                                                      : BranchFree(a_moved, b_run, out, poll);
-    });
+bool merged_over(Segments& a, const Segments& b, Fresh fresh, std::size_t from) {
+    const bool regular = core::order_is_regular(a, b);
+    const auto merge = [&b, regular](Run a_moved, Segment* out, core::InterruptPoll& poll) {
+        return regular ? Reference(a_moved, b, out, poll) : BranchFree(a_moved, b, out, poll);
+    };
+    return core::merge_over(a, b.size(), 0, regular ? fresh.reference : fresh.branch_free, from, merge);
 }
 
 }  // namespace
@@ -32,13 +38,15 @@ void unite_in_place(Segments& a, const Segments& b, std::size_t reuse_from) {
     if (b.empty()) {
         return;
     }
-    if (!merged_over<reference::unite, branch_free::unite>(a, b, reuse_from)) {
+    const std::size_t both = a.size() + b.size();
+    if (!merged_over<reference::unite, branch_free::unite>(a, b, {both, both}, reuse_from)) {
         a = unite(a, b);
     }
 }
 
 void intersect_in_place(Segments& a, const Segments& b, std::size_t reuse_from) {
-    if (b.empty() || !merged_over<reference::intersect, branch_free::intersect>(a, b, reuse_from)) {
+    const std::size_t both = a.size() + b.size();
+    if (b.empty() || !merged_over<reference::intersect, branch_free::intersect>(a, b, {both, both}, reuse_from)) {
         a = intersect(a, b);
     }
 }
@@ -47,7 +55,9 @@ void subtract_in_place(Segments& a, const Segments& b, std::size_t reuse_from) {
     if (b.empty()) {
         return;
     }
-    if (!merged_over<reference::subtract, branch_free::subtract>(a, b, reuse_from)) {
+    // The branching loop reserves a's length and one more.
+    const Fresh fresh{a.size() + 1, a.size() + b.size()};
+    if (!merged_over<reference::subtract, branch_free::subtract>(a, b, fresh, reuse_from)) {
         a = subtract(a, b);
     }
 }
