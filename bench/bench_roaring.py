@@ -211,8 +211,8 @@ def rows_for(n, shape, rounds, floor, records):
     # whose storage has room for both (see roomy), against the binary operator on the same data (its fresh
     # result replaces the last one, as it replaced the receiver's list before in-place operations wrote over
     # it; from 32 MiB of segments in both lists on, they do) and against the bitmaps' in-place operators.
-    undone_by = {"|": lambda x, y: y - x, "&": lambda x, y: x - y, "-": lambda x, y: x & y}  # what to undo with
-    for op, change, undo, binary in (("|", "__ior__", "__isub__", "__or__"), ("&", "__iand__", "__ior__", "__and__"),
+    undone_by = {"|": lambda x, y: x, "&": lambda x, y: x - y, "-": lambda x, y: x & y}  # what to undo with
+    for op, change, undo, binary in (("|", "__ior__", "__iand__", "__or__"), ("&", "__iand__", "__ior__", "__and__"),
                                      ("-", "__isub__", "__ior__", "__sub__")):
         back = undone_by[op](a, b)
         changed = len(getattr(a, binary)(b).segments)

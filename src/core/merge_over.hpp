@@ -23,8 +23,8 @@
 //
 // A failure midway would leave a half overwritten, and the only thing that can fail in these loops is the
 // interrupt poll (no allocation happens here). So the loops run with a poll that never checks, and this
-// path takes merges of at most `merge_over_limit` bytes: 2**25 Span segments take about 0.15 s at the 4-5 ns
-// a segment measured at 10**7 (2**24 Interval ones about 0.2 s at 10-14 ns), after which a pending Ctrl-C
+// path takes merges of at most `merge_over_limit` bytes: 2**26 Span segments take about 0.3 s at the 4-6 ns
+// a segment measured at 10**7 (2**25 Interval ones 0.3-0.45 s at 10-14 ns), after which a pending Ctrl-C
 // is answered on return. Longer merges, and lists without room, take the fresh-output path, which polls and
 // moves its result in whole: a stays as it was on any exception.
 #pragma once
@@ -41,7 +41,7 @@ namespace velnor::core {
 
 // Bytes of a fresh output, and of segments in both lists.
 inline constexpr std::size_t merge_over_from = std::size_t{32} << 20;
-inline constexpr std::size_t merge_over_limit = std::size_t{512} << 20;
+inline constexpr std::size_t merge_over_limit = std::size_t{1} << 30;
 
 // Runs `merge(a_moved, out, poll)` over a's storage as described above and leaves its result in `a`,
 // returning true; returns false, with `a` untouched, when a fresh output of `fresh` segments would take
