@@ -31,9 +31,10 @@ namespace {
 
 using Run = std::span<const Segment>;
 
-// The loops append through `out`, a Segments or a core::WriteThrough. Each segment of a is copied before
-// anything is written for it, and at most one segment is written per segment of a or b passed (see
-// in_place.cpp, which runs them over a moved to the tail of its own storage).
+// The loops append through `out`, a Segments or a core::WriteThrough, at most one segment per segment of a
+// or b passed. Over a moved to the tail of its own storage (see core/merge_over.hpp) every write lands below
+// the segment of a in hand, but the last one for it, which is made from that segment's fields before it is
+// stored.
 
 template <class List>
 void unite_into(Run a, Run b, List& out, core::InterruptPoll& poll) {
@@ -52,7 +53,7 @@ void intersect_into(Run a_list, Run b_list, List& out, core::InterruptPoll& poll
     std::size_t j = 0;  // the first segment of b_list that can still meet the current a
     for (std::size_t i = 0; i < a_list.size(); ++i) {
         poll.tick();
-        const Segment a = a_list[i];
+        const Segment& a = a_list[i];
         for (std::size_t k = j; k < b_list.size(); ++k) {
             poll.tick();
             const Segment& b = b_list[k];
@@ -82,7 +83,7 @@ void subtract_into(Run a_list, Run b_list, List& out, core::InterruptPoll& poll)
     std::size_t j = 0;  // the first segment of b_list that can still cut the current a
     for (std::size_t i = 0; i < a_list.size(); ++i) {
         poll.tick();
-        const Segment a = a_list[i];
+        const Segment& a = a_list[i];
         // The part of a not yet dealt with starts at `from`, which belongs to it when `closed`.
         double from = a.start;
         bool closed = a.left_closed;
