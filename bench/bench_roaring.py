@@ -85,6 +85,41 @@ def interleaved(contenders, rounds, budget=0.05):
     return {name: statistics.median(values) for name, values in times.items()}
 
 
+def changes_timed(contenders, rounds, budget=0.05):
+    """Median seconds of `change()` alone for each (change, restore) pair, rounds interleaved: `restore()` puts
+    the receiver back between calls, untimed."""
+    numbers = {}
+    for name, (change, restore) in contenders.items():
+        t0 = time.perf_counter()
+        change()
+        numbers[name] = max(1, int(budget / max(time.perf_counter() - t0, 1e-7)))
+        restore()
+    times = {name: [] for name in contenders}
+    gc.disable()
+    try:
+        for _ in range(rounds):
+            for name, (change, restore) in contenders.items():
+                spent = 0.0
+                for _ in range(numbers[name]):
+                    t0 = time.perf_counter()
+                    change()
+                    spent += time.perf_counter() - t0
+                    restore()
+                times[name].append(spent / numbers[name])
+    finally:
+        gc.enable()
+    return {name: statistics.median(values) for name, values in times.items()}
+
+
+def roomy(starts, ends, room):
+    """A span of these segments whose storage has room for `room` segments (up to three times as many): a
+    union with parts of itself reserves room for all three lists."""
+    extra = room - len(starts)
+    first = min(extra, len(starts))
+    rest = extra - first
+    return as_span(starts, ends).union(as_span(starts[:first], ends[:first]), as_span(starts[:rest], ends[:rest]))
+
+
 def first_probes(make, probe, rounds):
     """Median seconds of the first `probe(value)` on a value fresh from `make()`, made outside the timing."""
     times = []
@@ -173,6 +208,32 @@ def rows_for(n, shape, rounds, floor, records):
         medians = interleaved(contenders, rounds)
         for name in maps:
             add(operation, medians["ours"], name, medians[name], floor_name)
+    # In place, each change timed alone and undone between calls by the inverse change (untimed) on a receiver
+    # whose storage has room for both (see roomy), against the binary operator on the same data (its fresh
+    # result replaces the last one, as it replaced the receiver's list before in-place operations wrote over
+    # it; from 32 MiB of segments in both lists on, they do) and against the bitmaps' in-place operators.
+    undone_by = {"|": lambda x, y: x, "&": lambda x, y: x - y, "-": lambda x, y: x & y}  # what to undo with
+    for op, change, undo, binary in (("|", "__ior__", "__iand__", "__or__"), ("&", "__iand__", "__ior__", "__and__"),
+                                     ("-", "__isub__", "__ior__", "__sub__")):
+        back = undone_by[op](a, b)
+        changed = len(getattr(a, binary)(b).segments)
+        receiver = roomy(starts, ends, max(len(starts) + len(b.segments), changed + len(back.segments)))
+        last = [None]
+        contenders = {"ours": (lambda r=receiver, c=change: getattr(r, c)(b),
+                               lambda r=receiver, u=undo, x=back: getattr(r, u)(x)),
+                      "fresh": (lambda o=binary: last.__setitem__(0, getattr(a, o)(b)), lambda: None)}
+        restored = []
+        for name, (x, y) in maps.items():
+            rx = x.copy()
+            restored.append((rx, x))
+            contenders[name] = (lambda rx=rx, y=y, c=change: getattr(rx, c)(y),
+                                lambda rx=rx, u=undo, z=undone_by[op](x, y): getattr(rx, u)(z))
+        medians = changes_timed(contenders, rounds)
+        assert receiver == a and all(rx == x for rx, x in restored)  # every change was undone
+        add(f"a {op}= b, in place", medians["ours"], "Span, fresh result", medians["fresh"])
+        for name in maps:
+            add(f"a {op}= b, in place", medians["ours"], name, medians[name])
+        del receiver, last, contenders, restored
     contenders = {"ours": lambda: a.issubset(u)}
     for name, (x, _) in maps.items():
         contenders[name] = lambda x=x, big=uu[name]: x <= big

@@ -21,12 +21,14 @@
 #include <bit>
 #include <cinttypes>
 #include <cmath>
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <initializer_list>
 #include <limits>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -464,6 +466,41 @@ void check_from_span(Reader& reader) {
     }
 }
 
+// `in_place(receiver, b)` over copies of a whose storage is one segment short of the room the operation
+// asks (both lists and `slack`; a fresh result), exactly that room, more, twice it, and more than twice (a
+// fresh result again): each must leave `expected` in the receiver, bit for bit, and a receiver with room
+// must keep its storage.
+template <class InPlace>
+void check_in_place(const Segments& a, const Segments& b, const Segments& expected, std::size_t slack,
+                    InPlace in_place, const char* message) {
+    const std::size_t room = a.size() + b.size() + slack;
+    for (const std::size_t capacity : {room - 1, room, room + 1, 2 * room, 2 * room + 1}) {
+        if (capacity < a.size() || capacity > 2 * room + 1) {  // the first wraps when both lists are empty
+            continue;
+        }
+        Segments receiver;
+        receiver.reserve(capacity);
+        receiver.assign(a.begin(), a.end());
+        const Segment* const storage = receiver.data();
+        const bool fits = !a.empty() && !b.empty() && room <= receiver.capacity() && receiver.capacity() <= 2 * room;
+        in_place(receiver, b);
+        check(same_bits(receiver, expected), message);
+        check(!fits || receiver.data() == storage, "an in-place operation with room left its storage");
+    }
+}
+
+// `loop` run as the in-place forms run it, whatever the lengths: a moved to the tail of one buffer with room
+// for both lists and `slack`, the result written from the buffer's start.
+template <class Loop>
+Segments over_own_storage(const Segments& a, const Segments& b, std::size_t slack, Loop loop) {
+    Segments buffer(a.size() + b.size() + slack);
+    std::copy(a.begin(), a.end(), buffer.end() - static_cast<std::ptrdiff_t>(a.size()));
+    velnor::core::InterruptPoll poll;
+    const std::span<const Segment> a_moved(buffer.data() + b.size() + slack, a.size());
+    buffer.resize(loop(a_moved, b, buffer.data(), poll));
+    return buffer;
+}
+
 // The branch-free loops, and the functions that choose between the two kinds, against the reference loops,
 // bit for bit.
 void check_against_reference(const Segments& a, const Segments& b) {
@@ -478,10 +515,33 @@ void check_against_reference(const Segments& a, const Segments& b) {
           "unite differs from the reference loop");
     check(same_bits(fast::intersect(a, b), met) && same_bits(iv::intersect(a, b), met),
           "intersect differs from the reference loop");
-    check(same_bits(iv::subtract(a, b), reference::subtract(a, b)), "subtract differs from the reference loop");
+    const Segments left = reference::subtract(a, b);
+    check(same_bits(iv::subtract(a, b), left), "subtract differs from the reference loop");
     check(fast::is_subset(a, b) == subset && iv::is_subset(a, b) == subset, "is_subset differs from the reference loop");
     check(fast::is_disjoint(a, b) == disjoint && iv::is_disjoint(a, b) == disjoint,
           "is_disjoint differs from the reference loop");
+    // Each loop over its own storage with the slack the in-place forms give it (the branch-free union asks
+    // one segment of room beyond both lists), and the in-place forms from the first segment on, not only at
+    // the lengths where writing over the receiver pays.
+    using Loop = std::size_t (*)(std::span<const Segment>, std::span<const Segment>, Segment*,
+                                 velnor::core::InterruptPoll&);
+    struct Case {
+        Loop loop;
+        std::size_t slack;
+        const Segments* expected;
+    };
+    for (const Case& loop : {Case{reference::unite, 0, &united}, Case{fast::unite, 1, &united},
+                             Case{reference::intersect, 0, &met}, Case{fast::intersect, 0, &met},
+                             Case{reference::subtract, 0, &left}}) {
+        check(same_bits(over_own_storage(a, b, loop.slack, loop.loop), *loop.expected),
+              "a loop over its own storage differs from the reference");
+    }
+    check_in_place(a, b, united, 1, [](Segments& r, const Segments& x) { iv::unite_in_place(r, x, 0); },
+                   "unite_in_place differs from the reference loop");
+    check_in_place(a, b, met, 0, [](Segments& r, const Segments& x) { iv::intersect_in_place(r, x, 0); },
+                   "intersect_in_place differs from the reference loop");
+    check_in_place(a, b, left, 0, [](Segments& r, const Segments& x) { iv::subtract_in_place(r, x, 0); },
+                   "subtract_in_place differs from the reference loop");
 }
 
 // Two normalised lists long enough to cross the merge loops' blocks, drawn from a generator the input

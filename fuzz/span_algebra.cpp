@@ -15,10 +15,13 @@
 
 #include <algorithm>
 #include <cinttypes>
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <initializer_list>
 #include <limits>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -101,8 +104,42 @@ Segments normalised(const Segments& raw) {
     return list;
 }
 
-// The branch-free and the branching loops, and the functions that choose between them, against the reference loops,
-// result for result.
+// `in_place(receiver, b)` over copies of a whose storage is one segment short of room for both lists (a
+// fresh result), exactly that room, more, twice it, and more than twice (a fresh result again): each must
+// leave `expected` in the receiver, and a receiver with room must keep its storage.
+template <class InPlace>
+void check_in_place(const Segments& a, const Segments& b, const Segments& expected, InPlace in_place,
+                    const char* message) {
+    const std::size_t both = a.size() + b.size();
+    for (const std::size_t capacity : {both - 1, both, both + 1, 2 * both, 2 * both + 1}) {
+        if (capacity < a.size() || capacity > 2 * both + 1) {  // the first wraps when both lists are empty
+            continue;
+        }
+        Segments receiver;
+        receiver.reserve(capacity);
+        receiver.assign(a.begin(), a.end());
+        const Segment* const storage = receiver.data();
+        const bool room = !a.empty() && !b.empty() && both <= receiver.capacity() && receiver.capacity() <= 2 * both;
+        in_place(receiver, b);
+        check(receiver == expected, message);
+        check(!room || receiver.data() == storage, "an in-place operation with room left its storage");
+    }
+}
+
+// `loop` run as the in-place forms run it, whatever the lengths: a moved to the tail of one buffer with room
+// for both lists and `slack`, the result written from the buffer's start.
+template <class Loop>
+Segments over_own_storage(const Segments& a, const Segments& b, std::size_t slack, Loop loop) {
+    Segments buffer(a.size() + b.size() + slack);
+    std::copy(a.begin(), a.end(), buffer.end() - static_cast<std::ptrdiff_t>(a.size()));
+    velnor::core::InterruptPoll poll;
+    const std::span<const Segment> a_moved(buffer.data() + b.size() + slack, a.size());
+    buffer.resize(loop(a_moved, b, buffer.data(), poll));
+    return buffer;
+}
+
+// The branch-free and the branching loops, and the functions that choose between them, against the
+// reference loops, result for result.
 void check_against_reference(const Segments& a, const Segments& b) {
     namespace span = velnor::span;
     namespace fast = velnor::span::branch_free;
@@ -121,6 +158,28 @@ void check_against_reference(const Segments& a, const Segments& b) {
     check(fast::is_disjoint(a, b) == disjoint && span::is_disjoint(a, b) == disjoint,
           "is_disjoint differs from the reference loop");
     check(span::is_subset(a, b) == reference::is_subset(a, b), "is_subset differs from the reference loop");
+    // Each loop over its own storage with no slack, and the in-place forms from the first segment on, not
+    // only at the lengths where writing over the receiver pays.
+    using Loop = std::size_t (*)(std::span<const Segment>, std::span<const Segment>, Segment*,
+                                 velnor::core::InterruptPoll&);
+    struct Case {
+        Loop loop;
+        const Segments* expected;
+    };
+    for (const Case& loop : {Case{reference::unite, &united}, Case{fast::unite, &united},
+                             Case{branching::unite, &united}, Case{reference::intersect, &met},
+                             Case{fast::intersect, &met}, Case{branching::intersect, &met},
+                             Case{reference::subtract, &left}, Case{fast::subtract, &left},
+                             Case{branching::subtract, &left}}) {
+        check(over_own_storage(a, b, 0, loop.loop) == *loop.expected,
+              "a loop over its own storage differs from the reference");
+    }
+    check_in_place(a, b, united, [](Segments& r, const Segments& x) { span::unite_in_place(r, x, 0); },
+                   "unite_in_place differs from the reference loop");
+    check_in_place(a, b, met, [](Segments& r, const Segments& x) { span::intersect_in_place(r, x, 0); },
+                   "intersect_in_place differs from the reference loop");
+    check_in_place(a, b, left, [](Segments& r, const Segments& x) { span::subtract_in_place(r, x, 0); },
+                   "subtract_in_place differs from the reference loop");
 }
 
 // Two normalised lists long enough to cross the merge loops' blocks, drawn from a generator the input

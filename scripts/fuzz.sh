@@ -15,11 +15,12 @@ cd "$(dirname "$0")/.."
 # header, so a target is built from those files alone.
 TARGETS=(
     "span_algebra src/span/merge.cpp src/span/algebra.cpp src/span/algebra_branching.cpp src/span/algebra_reference.cpp \
-        src/span/format.cpp"
+        src/span/in_place.cpp src/span/format.cpp"
     "text_search src/text/matches.cpp src/text/searcher.cpp src/text/units.cpp src/text/kernels*.cpp"
     "code_point_blocks src/text/code_point_matches.cpp src/text/matches.cpp src/text/searcher.cpp src/text/units.cpp \
         src/text/kernels*.cpp"
-    "interval_algebra src/interval/merge.cpp src/interval/algebra.cpp src/interval/algebra_reference.cpp src/interval/format.cpp \
+    "interval_algebra src/interval/merge.cpp src/interval/algebra.cpp src/interval/algebra_reference.cpp \
+        src/interval/in_place.cpp src/interval/format.cpp \
         src/interval/from_span.cpp src/span/merge.cpp"
     "set_state src/span/state.cpp src/span/merge.cpp src/interval/state.cpp src/interval/merge.cpp \
         src/core/state_fault.cpp"

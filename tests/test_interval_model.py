@@ -22,6 +22,8 @@ from hypothesis.stateful import RuleBasedStateMachine, invariant, precondition, 
 
 from velnor_lib import Interval
 
+from test_span_algebra import check_in_place_forms
+
 inf = math.inf
 
 # -0.0 and 0.0 are one point; both are in the pool so that results show which sign survives.
@@ -404,6 +406,7 @@ LONG_LISTS = {
     "whole line": (STRIPES, [(False, -math.inf, math.inf, False)]),
     "one side empty": (STRIPES, []),
     "random runs": (random_runs(1, 3000), random_runs(2, 3000)),
+    "long random runs": (random_runs(3, 17000), random_runs(4, 17000)),
 }
 
 
@@ -424,3 +427,15 @@ def test_long_lists_against_the_plain_algorithms(shape, swap):
     updated = a.copy()
     updated -= b
     assert exact(updated.segments) == exact(plain_subtract(sa, sb))
+
+
+@pytest.mark.parametrize("swap", [False, True])
+@pytest.mark.parametrize("shape", list(LONG_LISTS))
+def test_long_lists_in_place_over_every_receiver_storage(shape, swap):
+    raw_a, raw_b = LONG_LISTS[shape]
+    if swap:
+        raw_a, raw_b = raw_b, raw_a
+    sa, sb = (plain_merge([s for s in raw if is_valid(s)]) for raw in (raw_a, raw_b))
+    expected = {"|": plain_merge(sa + sb), "&": plain_intersect(sa, sb), "-": plain_subtract(sa, sb)}
+    # The union keeps pointers to the segments its running one is made of: it asks one more segment of room.
+    check_in_place_forms(Interval, sa, sb, expected, {"|": 1, "&": 0, "-": 0}, exact)

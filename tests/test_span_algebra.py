@@ -1,13 +1,17 @@
 """Span set algebra: methods, `_update` forms, operators, membership, and the hold rules around them."""
 
+import array
 import bisect
+import itertools
 import operator
 import random
+import sys
 import threading
 
 import pytest
 
-from velnor_lib import Span
+import velnor_lib
+from velnor_lib import Interval, Span
 
 MIN = -(2**63)
 MAX = 2**63 - 1
@@ -147,6 +151,7 @@ LONG_LISTS = {
     "random runs": (random_runs(1, 3000, -9000), random_runs(2, 3000, -9000)),
     "random runs at int64 edges": ([(MIN, MIN + 3)] + random_runs(3, 3000, MIN + 3) + [(MAX - 2, MAX)],
                                    [(MIN, MIN)] + random_runs(4, 3000, MIN + 1) + [(MAX, MAX)]),
+    "long random runs": (random_runs(5, 17000, -(10**6)), random_runs(6, 17000, -(10**6))),
 }
 
 
@@ -165,6 +170,128 @@ def test_long_lists_against_a_model(shape, swap, form):
     assert a.issubset(b) is (model_union(x, y) == y)
     assert a.isdisjoint(b) is (model_intersection(x, y) == [])
     assert (a.segments, b.segments) == (x, y)
+
+
+def with_capacity(make, count, capacity):
+    """`make(None)`, a value of `count` segments, in storage for `capacity` segments (at least `count`): a
+    union with parts of itself, `make(k)` holding its first k segments, reserves room for all the lists."""
+    extra = capacity - count
+    parts = [make(min(count, extra - done)) for done in range(0, extra, count)] if count else []
+    whole = make(None)
+    value = whole.union(*parts)
+    assert value == whole
+    return value
+
+
+def storage(value):
+    return value.__sizeof__() - type(value)().__sizeof__()
+
+
+# In-place operations write over the receiver's storage where a fresh result would take 32 MiB or more (this
+# many segments), which is new memory; shorter ones make a fresh result as the binary operators do. A fresh
+# difference may be sized from the receiver's length alone.
+REUSE_FROM = {Span: 2**21, Interval: 2**20}
+
+# Receivers whose storage is one segment short of room for both lists, exactly as long as both, longer, as
+# long as it may be and still be written over (twice both), and longer than that.
+ROOM = {"short": -1, "both": 0, "one more": 1, "twice": None, "more than twice": None}
+
+
+def receiver_capacity(room, n, m, slack):
+    if room == "twice":
+        return 2 * (n + m + slack)
+    if room == "more than twice":
+        return 2 * (n + m + slack) + 1
+    return n + m + ROOM[room]
+
+
+def check_in_place_forms(cls, x, y, expected, slack, key=list):
+    """Every in-place form of the three operations on a receiver holding `x` against an operand holding `y`, for
+    each room the receiver's storage leaves: the result is `expected[op]` (compared through `key`) and the
+    operand is untouched. `slack[op]`: the room the operation asks beyond both lists."""
+    n, m = len(x), len(y)
+    b = cls(y)
+    for room in ROOM:
+        capacity = receiver_capacity(room, n, m, max(slack.values()))
+        if capacity < n:
+            continue
+        for op in "|&-":
+            for form in ("in-place", "update"):
+                receiver = with_capacity(lambda k: cls(x[:k]), n, capacity)
+                if form == "update":
+                    assert getattr(receiver, METHOD[op] + "_update")(b) is None
+                else:
+                    alias = receiver
+                    alias = IN_PLACE[op](alias, b)
+                    assert alias is receiver
+                assert key(receiver.segments) == key(expected[op]), (room, op, form)
+                assert b.segments == y
+        # The receiver as its own operand is read after its exclusive hold is taken: a new object results.
+        alias = receiver = with_capacity(lambda k: cls(x[:k]), n, capacity)
+        alias |= receiver
+        assert alias is not receiver and alias == receiver and key(receiver.segments) == key(x)
+
+
+@pytest.mark.parametrize("swap", [False, True])
+@pytest.mark.parametrize("shape", list(LONG_LISTS))
+def test_long_lists_in_place_over_every_receiver_storage(shape, swap):
+    x, y = LONG_LISTS[shape]
+    if swap:
+        x, y = y, x
+    x, y = model_union(x, []), model_union(y, [])
+    expected = {"|": model_union(x, y), "&": model_intersection(x, y),
+                "-": model_intersection(x, model_complement(y))}
+    check_in_place_forms(Span, x, y, expected, dict.fromkeys("|&-", 0))
+
+
+def big_maker(cls, seed, count, regular, shift=0):
+    """A function of k giving a `cls` of the first k (None: all `count`) segments of one long list, built
+    through the pickle state: a fixed stripe (a merge order the branching loops serve) or runs of random
+    length (1-6 integers) and gap (2-7), shifted by `shift`."""
+    noise = random.Random(seed).randbytes(2 * count)
+    gaps = bytes([4]) * count if regular else noise[:count].translate(bytes(2 + i % 6 for i in range(256)))
+    lengths = bytes([1]) * count if regular else noise[count:].translate(bytes(i % 6 for i in range(256)))
+    steps = array.array("q", bytes(16 * count))
+    steps[0::2], steps[1::2] = array.array("q", iter(gaps)), array.array("q", iter(lengths))
+    steps[0] += shift
+    words = array.array("q", itertools.accumulate(steps))
+    if sys.byteorder == "big":
+        words.byteswap()
+
+    def make(k):
+        span = velnor_lib._reconstruct("Span", b"\x01" + words[: 2 * (count if k is None else k)].tobytes())
+        return span if cls is Span else span.to_interval()
+
+    return make
+
+
+@pytest.mark.slow
+@pytest.mark.parametrize("cls", [Span, Interval], ids=["Span", "Interval"])
+@pytest.mark.parametrize("regular", [False, True], ids=["random runs", "stripes"])
+def test_in_place_over_the_receivers_storage_at_length(cls, regular):
+    n, m = REUSE_FROM[cls] + 1000, REUSE_FROM[cls] // 2
+    make_a, make_b = big_maker(cls, 1, n, regular), big_maker(cls, 2, m, regular, 3)
+    a, b = make_a(None), make_b(None)
+    probes = random.Random(3).sample(range(-5, 8 * n), n // 256 + 100)
+    for op in "|&-":
+        expected = OPERATOR[op](a, b)
+        room = n + m + (1 if cls is Interval and op == "|" else 0)
+        # Exactly the room the operation asks, as much as it may have and still be written over, and more.
+        for capacity in (room, 2 * room, 2 * room + 1):
+            for form in ("in-place", "update"):
+                receiver = with_capacity(make_a, n, capacity)
+                before = storage(receiver)
+                # Enough probes to build the membership index, which the change must reset.
+                assert sum(point in receiver for point in probes) == sum(point in a for point in probes)
+                if form == "update":
+                    getattr(receiver, METHOD[op] + "_update")(b)
+                else:
+                    receiver = IN_PLACE[op](receiver, b)
+                assert receiver == expected, (op, capacity, form)
+                assert [point in receiver for point in probes] == [point in expected for point in probes]
+                if capacity != room:  # a fresh result has room for both lists at most
+                    assert (storage(receiver) == before) is (capacity == 2 * room), (op, capacity, form)
+    assert a == make_a(None) and b == make_b(None)
 
 
 @pytest.mark.parametrize(

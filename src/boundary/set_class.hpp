@@ -8,6 +8,8 @@
 //   void unite_all(Value&, std::span<const Value* const>);    target | every other
 //   Value intersect(const Value&, const Value&);               a & b
 //   Value subtract(const Value&, const Value&);                a - b
+//   void unite_in_place(Value&, const Value&);                a |= b (and intersect_, subtract_in_place):
+//                                                              a as it was when they throw
 //   bool is_subset(const Value&, const Value&);                a <= b
 //   bool is_disjoint(const Value&, const Value&);
 //   bool contains(const Value&, Derived&, Point);          with the class's `Derived` index
@@ -111,15 +113,28 @@ Ref returning(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject*
     return new_instance<Class>(Compute(*receiver, others));
 }
 
-// A variadic `_update` method: exclusive hold, bind, read others, compute, then swap the new list in, so a
-// failure anywhere leaves the receiver as it was.
-template <class Class, const FunctionDescription& Description,
+// The `_update` forms: with one other, the in-place operation, which may write over the receiver's own
+// storage; otherwise the new list is computed whole and moved in. Either way a failure leaves the receiver
+// as it was.
+template <class Class, void (*InPlace)(Value<Class>&, const Value<Class>&),
           Value<Class> (*Compute)(const Value<Class>&, const Others<Class>&)>
+void update(Value<Class>& self, const Others<Class>& others) {
+    const auto values = others.values();
+    if (values.size() == 1) {
+        InPlace(self, *values[0]);
+    } else {
+        self = Compute(self, others);
+    }
+}
+
+// A variadic `_update` method: exclusive hold, bind, read others, update.
+template <class Class, const FunctionDescription& Description,
+          void (*Update)(Value<Class>&, const Others<Class>&)>
 Ref updating(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     const Exclusive<Class> receiver(self);
     const Arguments<0> arguments(Description, args, nargs, kwnames);
     const Others<Class> others(arguments.rest());
-    *receiver = Compute(*receiver, others);
+    Update(*receiver, others);
     return none();
 }
 
@@ -162,7 +177,8 @@ Ref binary(PyObject* left, PyObject* right) {
 
 // &=, |=, -=: "Already borrowed" for a held receiver; NotImplemented when the right operand cannot be read
 // (also when it is the receiver itself), so the interpreter falls back to the binary operator.
-template <class Class, Value<Class> (*Operation)(const Value<Class>&, const Value<Class>&)>
+// The exclusive hold resets the membership index before the list changes.
+template <class Class, void (*Operation)(Value<Class>&, const Value<Class>&)>
 Ref in_place(PyObject* left, PyObject* right) {
     if (!is_instance<Class>(left)) {
         return not_implemented();
@@ -172,7 +188,7 @@ Ref in_place(PyObject* left, PyObject* right) {
     if (!b) {
         return not_implemented();
     }
-    *a = Operation(*a, **b);
+    Operation(*a, **b);
     return Ref::borrow(left);
 }
 
@@ -231,6 +247,18 @@ template <class Class>
 Value<Class> subtract_values(const Value<Class>& a, const Value<Class>& b) {
     return subtract(a, b);
 }
+template <class Class>
+void unite_over(Value<Class>& a, const Value<Class>& b) {
+    unite_in_place(a, b);
+}
+template <class Class>
+void intersect_over(Value<Class>& a, const Value<Class>& b) {
+    intersect_in_place(a, b);
+}
+template <class Class>
+void subtract_over(Value<Class>& a, const Value<Class>& b) {
+    subtract_in_place(a, b);
+}
 
 // Docstrings of the three tests, which name the class.
 struct TestDocs {
@@ -242,15 +270,17 @@ struct TestDocs {
 // The nine set methods, in the order the class lists them. `D` is the class's FunctionDescription set.
 template <class Class, class D>
 std::array<PyMethodDef, 9> methods(TestDocs docs) {
+    constexpr auto union_update = update<Class, unite_over<Class>, union_of<Class>>;
+    constexpr auto intersection_update = update<Class, intersect_over<Class>, intersection_of<Class>>;
+    constexpr auto difference_update = update<Class, subtract_over<Class>, difference_of<Class>>;
     return {{
         fastcall_method<returning<Class, D::union_, union_of<Class>>>("union", nullptr),
-        fastcall_method<updating<Class, D::union_update, union_of<Class>>>("union_update", nullptr),
+        fastcall_method<updating<Class, D::union_update, union_update>>("union_update", nullptr),
         fastcall_method<returning<Class, D::intersection, intersection_of<Class>>>("intersection", nullptr),
-        fastcall_method<updating<Class, D::intersection_update, intersection_of<Class>>>("intersection_update",
-                                                                                         nullptr),
+        fastcall_method<updating<Class, D::intersection_update, intersection_update>>("intersection_update",
+                                                                                      nullptr),
         fastcall_method<returning<Class, D::difference, difference_of<Class>>>("difference", nullptr),
-        fastcall_method<updating<Class, D::difference_update, difference_of<Class>>>("difference_update",
-                                                                                     nullptr),
+        fastcall_method<updating<Class, D::difference_update, difference_update>>("difference_update", nullptr),
         fastcall_method<test<Class, D::isdisjoint, disjoint<Class>>>("isdisjoint", docs.isdisjoint),
         fastcall_method<test<Class, D::issubset, subset<Class>>>("issubset", docs.issubset),
         fastcall_method<test<Class, D::issuperset, superset<Class>>>("issuperset", docs.issuperset),
@@ -269,9 +299,9 @@ std::array<PyType_Slot, 8> slots() {
         {Py_nb_and, slot(binary_entry<binary<Class, intersect_values<Class>>>)},
         {Py_nb_or, slot(binary_entry<binary<Class, unite_values<Class>>>)},
         {Py_nb_subtract, slot(binary_entry<binary<Class, subtract_values<Class>>>)},
-        {Py_nb_inplace_and, slot(binary_entry<in_place<Class, intersect_values<Class>>>)},
-        {Py_nb_inplace_or, slot(binary_entry<in_place<Class, unite_values<Class>>>)},
-        {Py_nb_inplace_subtract, slot(binary_entry<in_place<Class, subtract_values<Class>>>)},
+        {Py_nb_inplace_and, slot(binary_entry<in_place<Class, intersect_over<Class>>>)},
+        {Py_nb_inplace_or, slot(binary_entry<in_place<Class, unite_over<Class>>>)},
+        {Py_nb_inplace_subtract, slot(binary_entry<in_place<Class, subtract_over<Class>>>)},
         {Py_tp_richcompare, slot(compare_entry<compare<Class>>)},
         {Py_sq_contains, slot(contains_entry<contains_point<Class>>)},
     }};

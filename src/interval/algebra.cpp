@@ -10,16 +10,19 @@
 #include "core/first_reaching.hpp"
 #include "core/interrupt.hpp"
 #include "core/merge_sorted.hpp"
+#include "core/write_through.hpp"
 
 #include <cmath>
 #include <cstddef>
 #include <cstring>
+#include <span>
 
 namespace velnor::interval {
 
 namespace {
 
 using core::pick;
+using Run = std::span<const Segment>;
 
 // Every point of x lies below every point of y.
 inline bool lies_before(const Segment& x, const Segment& y) noexcept {
@@ -68,13 +71,13 @@ struct Uniting {
 // Intersects a with b: a step writes the overlap of the two current segments (the later start and the
 // earlier end, a's bound where a is the narrower at a tie) and moves past the one that ends first. Returns
 // the segments written.
-std::size_t intersect_into(const Segments& a, const Segments& b, Segment* out) {
+std::size_t intersect_into(std::span<const Segment> a, std::span<const Segment> b, Segment* out,
+                           core::InterruptPoll& poll) {
     const Segment* const pa = a.data();
     const Segment* const pb = b.data();
     std::size_t i = 0;
     std::size_t g = 0;
     std::size_t k = 0;
-    core::InterruptPoll poll;
     core::merge_steps(i, a.size(), g, b.size(), poll, [&](std::size_t steps) {
         for (std::size_t t = 0; t < steps; ++t) {
             const Segment& x = pa[i];
@@ -106,19 +109,19 @@ inline Segments with_room(std::size_t bound) {
 
 }  // namespace
 
-Segments branch_free::unite(const Segments& a, const Segments& b) {
+std::size_t branch_free::unite(Run a, Run b, Segment* out, core::InterruptPoll& poll) {
     if (a.empty() || b.empty()) {
-        return a.empty() ? b : a;
+        const Run whole = a.empty() ? b : a;
+        core::move_down(out, whole.data(), whole.size());
+        return whole.size();
     }
-    Segments out = with_room(a.size() + b.size());
     const Segment* const pa = a.data();
     const Segment* const pb = b.data();
     // At a tie in segment order the segment of a comes first, as the reference merge takes it.
     const bool a_first = !precedes(pb[0], pa[0]);
     std::size_t i = a_first ? 1 : 0;
     std::size_t j = a_first ? 0 : 1;
-    Uniting merged{out.data(), 0, a_first ? pa : pb, a_first ? pa : pb};
-    core::InterruptPoll poll;
+    Uniting merged{out, 0, a_first ? pa : pb, a_first ? pa : pb};
     core::merge_steps(i, a.size(), j, b.size(), poll, [&](std::size_t steps) {
         for (std::size_t t = 0; t < steps; ++t) {
             const Segment& x = pa[i];
@@ -140,7 +143,16 @@ Segments branch_free::unite(const Segments& a, const Segments& b) {
         merged.take(rest + t);
     }
     put(out[merged.k], merged.low, merged.high);
-    out.resize(merged.k + 1);
+    return merged.k + 1;
+}
+
+Segments branch_free::unite(const Segments& a, const Segments& b) {
+    if (a.empty() || b.empty()) {
+        return a.empty() ? b : a;
+    }
+    Segments out = with_room(a.size() + b.size());
+    core::InterruptPoll poll;
+    out.resize(unite(a, b, out.data(), poll));
     return out;
 }
 
@@ -155,12 +167,17 @@ void unite_all(Segments& target, std::span<const Segments* const> others) {
     target = core::merge_sorted<Segments>(core::with_first(target, others), precedes, append_merging);
 }
 
+std::size_t branch_free::intersect(Run a, Run b, Segment* out, core::InterruptPoll& poll) {
+    return a.empty() || b.empty() ? 0 : intersect_into(a, b, out, poll);
+}
+
 Segments branch_free::intersect(const Segments& a, const Segments& b) {
     if (a.empty() || b.empty()) {
         return {};
     }
     Segments out = with_room(a.size() + b.size() - 1);
-    out.resize(intersect_into(a, b, out.data()));
+    core::InterruptPoll poll;
+    out.resize(intersect(a, b, out.data(), poll));
     return out;
 }
 

@@ -5,8 +5,11 @@
 
 #include "interval/segment.hpp"
 
+#include "core/interrupt.hpp"
+#include "core/merge_over.hpp"
 #include "core/segment_index.hpp"
 
+#include <cstddef>
 #include <span>
 
 namespace velnor::interval {
@@ -36,6 +39,17 @@ Segments unite(const Segments& a, const Segments& b);
 Segments intersect(const Segments& a, const Segments& b);
 bool is_subset(const Segments& a, const Segments& b);
 bool is_disjoint(const Segments& a, const Segments& b);
+// The same loops writing from `out` on, as reference:: does (see algebra_reference.hpp).
+std::size_t unite(std::span<const Segment> a, std::span<const Segment> b, Segment* out, core::InterruptPoll& poll);
+std::size_t intersect(std::span<const Segment> a, std::span<const Segment> b, Segment* out,
+                      core::InterruptPoll& poll);
 }  // namespace branch_free
+
+// a ∪ b, a ∩ b, a − b, left in a: written over a's own storage when the lists are long enough for that to
+// pay (`reuse_from` bytes of segments in both; the fuzz targets pass 0) and the storage has room, else made
+// as the functions above make it and moved in (see core/merge_over.hpp). On an exception a is as it was.
+void unite_in_place(Segments& a, const Segments& b, std::size_t reuse_from = core::merge_over_from);
+void intersect_in_place(Segments& a, const Segments& b, std::size_t reuse_from = core::merge_over_from);
+void subtract_in_place(Segments& a, const Segments& b, std::size_t reuse_from = core::merge_over_from);
 
 }  // namespace velnor::interval

@@ -3,9 +3,10 @@
 #include "interval/algebra_reference.hpp"
 
 #include "core/interrupt.hpp"
-#include "core/merge_sorted.hpp"
+#include "core/write_through.hpp"
 
 #include <cstddef>
+#include <span>
 
 namespace velnor::interval::reference {
 
@@ -26,17 +27,33 @@ inline bool lies_within(const Segment& inner, const Segment& outer) noexcept {
 
 }  // namespace
 
-Segments unite(const Segments& a, const Segments& b) {
-    const Segments* lists[] = {&a, &b};
-    return core::merge_sorted<Segments>(lists, precedes, append_merging);
+namespace {
+
+using Run = std::span<const Segment>;
+
+// The loops append through `out`, a Segments or a core::WriteThrough, at most one segment per segment of a
+// or b passed. Over a moved to the tail of its own storage (see core/merge_over.hpp) every write lands below
+// the segment of a in hand, but the last one for it, which is made from that segment's fields before it is
+// stored.
+
+template <class List>
+void unite_into(Run a, Run b, List& out, core::InterruptPoll& poll) {
+    // The two-list merge of core::merge_sorted: at a tie in segment order the segment of a first.
+    std::size_t i = 0;
+    std::size_t j = 0;
+    while (i < a.size() || j < b.size()) {
+        poll.tick();
+        const bool take_a = j == b.size() || (i < a.size() && !precedes(b[j], a[i]));
+        append_merging_to(out, take_a ? a[i++] : b[j++]);
+    }
 }
 
-Segments intersect(const Segments& a_list, const Segments& b_list) {
-    Segments out;
-    core::InterruptPoll poll;
+template <class List>
+void intersect_into(Run a_list, Run b_list, List& out, core::InterruptPoll& poll) {
     std::size_t j = 0;  // the first segment of b_list that can still meet the current a
-    for (const Segment& a : a_list) {
+    for (std::size_t i = 0; i < a_list.size(); ++i) {
         poll.tick();
+        const Segment& a = a_list[i];
         for (std::size_t k = j; k < b_list.size(); ++k) {
             poll.tick();
             const Segment& b = b_list[k];
@@ -59,19 +76,14 @@ Segments intersect(const Segments& a_list, const Segments& b_list) {
             j = k;
         }
     }
-    return out;
 }
 
-Segments subtract(const Segments& a_list, const Segments& b_list) {
-    if (b_list.empty()) {
-        return a_list;
-    }
-    Segments out;
-    out.reserve(a_list.size() + 1);
-    core::InterruptPoll poll;
+template <class List>
+void subtract_into(Run a_list, Run b_list, List& out, core::InterruptPoll& poll) {
     std::size_t j = 0;  // the first segment of b_list that can still cut the current a
-    for (const Segment& a : a_list) {
+    for (std::size_t i = 0; i < a_list.size(); ++i) {
         poll.tick();
+        const Segment& a = a_list[i];
         // The part of a not yet dealt with starts at `from`, which belongs to it when `closed`.
         double from = a.start;
         bool closed = a.left_closed;
@@ -97,7 +109,53 @@ Segments subtract(const Segments& a_list, const Segments& b_list) {
             out.push_back({closed, from, a.end, a.right_closed});
         }
     }
+}
+
+template <void (*Loop)(Run, Run, core::WriteThrough<Segment>&, core::InterruptPoll&)>
+std::size_t written(Run a, Run b, Segment* out, core::InterruptPoll& poll) {
+    core::WriteThrough<Segment> list(out);
+    Loop(a, b, list, poll);
+    return list.size();
+}
+
+}  // namespace
+
+Segments unite(const Segments& a, const Segments& b) {
+    Segments out;
+    out.reserve(a.size() + b.size());
+    core::InterruptPoll poll;
+    unite_into(a, b, out, poll);
     return out;
+}
+
+Segments intersect(const Segments& a_list, const Segments& b_list) {
+    Segments out;
+    core::InterruptPoll poll;
+    intersect_into(a_list, b_list, out, poll);
+    return out;
+}
+
+Segments subtract(const Segments& a_list, const Segments& b_list) {
+    if (b_list.empty()) {
+        return a_list;
+    }
+    Segments out;
+    out.reserve(a_list.size() + 1);
+    core::InterruptPoll poll;
+    subtract_into(a_list, b_list, out, poll);
+    return out;
+}
+
+std::size_t unite(Run a, Run b, Segment* out, core::InterruptPoll& poll) {
+    return written<unite_into<core::WriteThrough<Segment>>>(a, b, out, poll);
+}
+
+std::size_t intersect(Run a, Run b, Segment* out, core::InterruptPoll& poll) {
+    return written<intersect_into<core::WriteThrough<Segment>>>(a, b, out, poll);
+}
+
+std::size_t subtract(Run a, Run b, Segment* out, core::InterruptPoll& poll) {
+    return written<subtract_into<core::WriteThrough<Segment>>>(a, b, out, poll);
 }
 
 bool is_subset(const Segments& a, const Segments& b) {

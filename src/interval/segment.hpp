@@ -41,13 +41,19 @@ inline void absorb(Segment& last, const Segment& next) noexcept {
 }
 
 // Appends `next` (not preceding the last segment in segment order) to a normalised list, merging it into
-// the last segment when they join. The list stays normalised.
-inline void append_merging(Segments& out, const Segment& next) {
+// the last segment when they join. The list stays normalised. `List` is a Segments or a core::WriteThrough;
+// `next` is taken by value, as it may be the slot written.
+template <class List>
+inline void append_merging_to(List& out, const Segment next) {
     if (!out.empty() && joins(out.back(), next)) {
         absorb(out.back(), next);
     } else {
         out.push_back(next);
     }
+}
+
+inline void append_merging(Segments& out, const Segment& next) {
+    append_merging_to(out, next);
 }
 
 // Sorts into segment order (stable) and merges joining neighbours, in place. Every segment must already

@@ -13,15 +13,18 @@
 #include "core/first_reaching.hpp"
 #include "core/interrupt.hpp"
 #include "core/merge_sorted.hpp"
+#include "core/write_through.hpp"
 
 #include <algorithm>
 #include <limits>
+#include <span>
 
 namespace velnor::span {
 
 namespace {
 
 using core::pick;
+using Run = std::span<const Segment>;
 
 constexpr std::int64_t min_value = std::numeric_limits<std::int64_t>::min();
 
@@ -44,11 +47,11 @@ struct Uniting {
 // Intersects a[i..] with the segments that `other(g)` gives for g in [g, g_end): a step writes the overlap of
 // the two current segments and moves past the one that ends first. Returns the segments written.
 template <class Other>
-std::size_t intersect_into(const Segments& a, Other other, std::size_t g, std::size_t g_end, Segment* out) {
+std::size_t intersect_into(std::span<const Segment> a, Other other, std::size_t g, std::size_t g_end, Segment* out,
+                           core::InterruptPoll& poll) {
     const Segment* const pa = a.data();
     std::size_t i = 0;
     std::size_t k = 0;
-    core::InterruptPoll poll;
     core::merge_steps(i, a.size(), g, g_end, poll, [&](std::size_t steps) {
         for (std::size_t t = 0; t < steps; ++t) {
             const Segment x = pa[i];
@@ -76,19 +79,19 @@ inline Segments with_room(std::size_t bound) {
 
 }  // namespace
 
-Segments branch_free::unite(const Segments& a, const Segments& b) {
+std::size_t branch_free::unite(Run a, Run b, Segment* out, core::InterruptPoll& poll) {
     if (a.empty() || b.empty()) {
-        return a.empty() ? b : a;
+        const Run whole = a.empty() ? b : a;
+        core::move_down(out, whole.data(), whole.size());
+        return whole.size();
     }
-    Segments out = with_room(a.size() + b.size());
     const Segment* const pa = a.data();
     const Segment* const pb = b.data();
     // At equal starts the segment of a comes first, as the reference merge takes it.
     const bool a_first = pa[0].start <= pb[0].start;
     std::size_t i = a_first ? 1 : 0;
     std::size_t j = a_first ? 0 : 1;
-    Uniting merged{out.data(), 0, a_first ? pa[0] : pb[0]};
-    core::InterruptPoll poll;
+    Uniting merged{out, 0, a_first ? pa[0] : pb[0]};
     core::merge_steps(i, a.size(), j, b.size(), poll, [&](std::size_t steps) {
         for (std::size_t t = 0; t < steps; ++t) {
             const Segment x = pa[i];
@@ -111,7 +114,16 @@ Segments branch_free::unite(const Segments& a, const Segments& b) {
         merged.take(rest[t]);
     }
     out[merged.k] = merged.current;
-    out.resize(merged.k + 1);
+    return merged.k + 1;
+}
+
+Segments branch_free::unite(const Segments& a, const Segments& b) {
+    if (a.empty() || b.empty()) {
+        return a.empty() ? b : a;
+    }
+    Segments out = with_room(a.size() + b.size());
+    core::InterruptPoll poll;
+    out.resize(unite(a, b, out.data(), poll));
     return out;
 }
 
@@ -126,35 +138,42 @@ void unite_all(Segments& target, std::span<const Segments* const> others) {
     target = core::merge_sorted<Segments>(core::with_first(target, others), by_start, append_merging);
 }
 
+std::size_t branch_free::intersect(Run a, Run b, Segment* out, core::InterruptPoll& poll) {
+    if (a.empty() || b.empty()) {
+        return 0;
+    }
+    const Segment* const pb = b.data();
+    return intersect_into(a, [pb](std::size_t j) { return pb[j]; }, 0, b.size(), out, poll);
+}
+
 Segments branch_free::intersect(const Segments& a, const Segments& b) {
     if (a.empty() || b.empty()) {
         return {};
     }
     // Every step but the last moves a cursor and writes at most one segment.
     Segments out = with_room(a.size() + b.size() - 1);
-    const Segment* const pb = b.data();
-    out.resize(intersect_into(a, [pb](std::size_t j) { return pb[j]; }, 0, b.size(), out.data()));
+    core::InterruptPoll poll;
+    out.resize(intersect(a, b, out.data(), poll));
     return out;
 }
 
-Segments branch_free::subtract(const Segments& a, const Segments& b) {
+std::size_t branch_free::subtract(Run a, Run b, Segment* out, core::InterruptPoll& poll) {
     if (b.empty() || a.empty()) {
-        return a;
+        core::move_down(out, a.data(), a.size());
+        return a.size();
     }
     // One sweep over both lists. `cursor` is the lowest integer not yet accounted for: it only moves past
     // segments of b that end inside the current segment x of a, so max(x.start, cursor) is where the rest
     // of x begins. A step writes the rest of x up to the next segment y of b (or to x's end when y lies
     // beyond it) and keeps it when y starts after that rest begins; then it moves past y when y ends inside
     // x, else past x (y may cut the next segments of a too).
-    Segments out = with_room(a.size() + b.size());
     const Segment* const pa = a.data();
     const Segment* const pb = b.data();
-    Segment* const po = out.data();
+    Segment* const po = out;
     std::size_t i = 0;
     std::size_t j = 0;
     std::size_t k = 0;
     std::int64_t cursor = min_value;
-    core::InterruptPoll poll;
     core::merge_steps(i, a.size(), j, b.size(), poll, [&](std::size_t steps) {
         for (std::size_t t = 0; t < steps; ++t) {
             const Segment x = pa[i];
@@ -176,11 +195,21 @@ Segments branch_free::subtract(const Segments& a, const Segments& b) {
     });
     if (i < a.size()) {  // b is used up: the rest of x and every later segment of a stay whole
         po[k++] = {std::max(pa[i].start, cursor), pa[i].end};
+        // Over a in the same storage this may move the rest down, or not at all.
         const std::size_t left = a.size() - i - 1;
-        std::copy_n(pa + i + 1, left, po + k);
+        core::move_down(po + k, pa + i + 1, left);
         k += left;
     }
-    out.resize(k);
+    return k;
+}
+
+Segments branch_free::subtract(const Segments& a, const Segments& b) {
+    if (b.empty() || a.empty()) {
+        return a;
+    }
+    Segments out = with_room(a.size() + b.size());
+    core::InterruptPoll poll;
+    out.resize(subtract(a, b, out.data(), poll));
     return out;
 }
 

@@ -8,6 +8,7 @@
 
 #include "core/branch_free.hpp"
 #include "core/interrupt.hpp"
+#include "core/write_through.hpp"
 
 #include <algorithm>
 #include <limits>
@@ -15,6 +16,8 @@
 namespace velnor::span {
 
 namespace {
+
+using Run = std::span<const Segment>;
 
 constexpr std::int64_t min_value = std::numeric_limits<std::int64_t>::min();
 constexpr std::int64_t max_value = std::numeric_limits<std::int64_t>::max();
@@ -28,27 +31,27 @@ Segments with_room(std::size_t bound) {
 
 }  // namespace
 
-Segments branching::unite(const Segments& a, const Segments& b) {
+std::size_t branching::unite(Run a, Run b, Segment* out, core::InterruptPoll& poll) {
     if (a.empty() || b.empty()) {
-        return a.empty() ? b : a;
+        const Run whole = a.empty() ? b : a;
+        core::move_down(out, whole.data(), whole.size());
+        return whole.size();
     }
-    Segments out = with_room(a.size() + b.size());
     const Segment* const pa = a.data();
     const Segment* const pb = b.data();
-    Segment* const po = out.data();
     std::size_t i = 0;
     std::size_t j = 0;
     std::size_t k = 0;
     Segment current = pa[0].start <= pb[0].start ? pa[i++] : pb[j++];
-    const auto take = [&](const Segment& next) {
+    // `next` is read whole before anything is written: in place, out[k] may be its slot.
+    const auto take = [&](const Segment next) {
         if (leaves_gap(current.end, next.start)) {
-            po[k++] = current;
+            out[k++] = current;
             current = next;
         } else if (next.end > current.end) {
             current.end = next.end;
         }
     };
-    core::InterruptPoll poll;
     core::merge_steps(i, a.size(), j, b.size(), poll, [&](std::size_t steps) {
         for (std::size_t t = 0; t < steps; ++t) {
             if (pa[i].start <= pb[j].start) {
@@ -66,9 +69,18 @@ Segments branching::unite(const Segments& a, const Segments& b) {
     for (; t < left && !leaves_gap(current.end, rest[t].start); ++t) {
         take(rest[t]);
     }
-    po[k++] = current;
-    std::copy_n(rest + t, left - t, po + k);
-    out.resize(k + (left - t));
+    out[k++] = current;
+    core::move_down(out + k, rest + t, left - t);
+    return k + (left - t);
+}
+
+Segments branching::unite(const Segments& a, const Segments& b) {
+    if (a.empty() || b.empty()) {
+        return a.empty() ? b : a;
+    }
+    Segments out = with_room(a.size() + b.size());
+    core::InterruptPoll poll;
+    out.resize(unite(a, b, out.data(), poll));
     return out;
 }
 
@@ -76,14 +88,14 @@ Segments branching::unite(const Segments& a, const Segments& b) {
 // how many. A step writes the overlap of the two current segments when there is one and moves past the
 // segment that ends first.
 template <class Other>
-std::size_t intersect_into(const Segments& a, Other other, std::size_t g, std::size_t g_end, Segment* out) {
+std::size_t intersect_into(Run a, Other other, std::size_t g, std::size_t g_end, Segment* out,
+                           core::InterruptPoll& poll) {
     const Segment* const pa = a.data();
     std::size_t i = 0;
     std::size_t k = 0;
-    core::InterruptPoll poll;
     core::merge_steps(i, a.size(), g, g_end, poll, [&](std::size_t steps) {
         for (std::size_t t = 0; t < steps; ++t) {
-            const Segment& x = pa[i];
+            const Segment x = pa[i];  // whole, before the write: in place, out[k] may be its slot
             const Segment y = other(g);
             const std::int64_t start = std::max(x.start, y.start);
             const std::int64_t end = std::min(x.end, y.end);
@@ -101,22 +113,28 @@ std::size_t intersect_into(const Segments& a, Other other, std::size_t g, std::s
     return k;
 }
 
+std::size_t branching::intersect(Run a, Run b, Segment* out, core::InterruptPoll& poll) {
+    const Segment* const pb = b.data();
+    return intersect_into(a, [pb](std::size_t j) { return pb[j]; }, 0, b.size(), out, poll);
+}
+
 Segments branching::intersect(const Segments& a, const Segments& b) {
     if (a.empty() || b.empty()) {
         return {};
     }
     Segments out = with_room(a.size() + b.size() - 1);
-    const Segment* const pb = b.data();
-    out.resize(intersect_into(a, [pb](std::size_t j) { return pb[j]; }, 0, b.size(), out.data()));
+    core::InterruptPoll poll;
+    out.resize(intersect(a, b, out.data(), poll));
     return out;
 }
 
 // a − b as a ∩ (the gaps of b): gap g lies between segments g − 1 and g of b, the first reaching down to
 // the lowest integer and the last up to the highest. A gap that would be empty at an end of the range is
-// left out, so no bound below wraps.
-Segments branching::subtract(const Segments& a, const Segments& b) {
+// left out, so no bound wraps (and when b is every integer, no gap is left).
+std::size_t branching::subtract(Run a, Run b, Segment* out, core::InterruptPoll& poll) {
     if (a.empty() || b.empty()) {
-        return a;
+        core::move_down(out, a.data(), a.size());
+        return a.size();
     }
     const Segment* const pb = b.data();
     const std::size_t b_size = b.size();
@@ -125,11 +143,17 @@ Segments branching::subtract(const Segments& a, const Segments& b) {
     };
     const std::size_t first = pb[0].start == min_value ? 1 : 0;
     const std::size_t last = pb[b_size - 1].end == max_value ? b_size : b_size + 1;
-    if (first == last) {
-        return {};  // b is every integer
+    return intersect_into(a, gap, first, last, out, poll);
+}
+
+Segments branching::subtract(const Segments& a, const Segments& b) {
+    if (a.empty() || b.empty()) {
+        return a;
     }
-    Segments out = with_room(a.size() + (last - first) - 1);
-    out.resize(intersect_into(a, gap, first, last, out.data()));
+    // One segment per step but the last; the gaps of b are one more than its segments.
+    Segments out = with_room(a.size() + b.size());
+    core::InterruptPoll poll;
+    out.resize(subtract(a, b, out.data(), poll));
     return out;
 }
 

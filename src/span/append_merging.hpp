@@ -10,8 +10,10 @@
 namespace velnor::span {
 
 // Appends `next` (whose start is not below the last segment's start) to a normalised list, merging it into
-// the last segment when they overlap or touch. Never forms end + 1 at the top of the range.
-inline void append_merging(Segments& out, const Segment& next) {
+// the last segment when they overlap or touch. Never forms end + 1 at the top of the range. `List` is a
+// Segments or a core::WriteThrough; `next` is taken by value, as it may be the slot written.
+template <class List>
+inline void append_merging_to(List& out, const Segment next) {
     if (!out.empty()) {
         Segment& last = out.back();
         if (last.end == std::numeric_limits<std::int64_t>::max() || next.start <= last.end + 1) {
@@ -20,6 +22,10 @@ inline void append_merging(Segments& out, const Segment& next) {
         }
     }
     out.push_back(next);
+}
+
+inline void append_merging(Segments& out, const Segment& next) {
+    append_merging_to(out, next);
 }
 
 // At least one integer lies between `end` and a later `start`: start - end > 1 in exact arithmetic. The

@@ -1,0 +1,35 @@
+// A segment list in storage that someone else sized: the face of a list (empty, back, push_back) that the
+// plain merge loops append through, over a raw pointer, so that one loop writes either into a growing list
+// or into room made for it beforehand (the receiver's own storage, when a result replaces it).
+#pragma once
+
+#include <cstddef>
+#include <cstring>
+
+namespace velnor::core {
+
+template <class Segment>
+class WriteThrough {
+public:
+    explicit WriteThrough(Segment* out) noexcept : out_(out) {}
+
+    bool empty() const noexcept { return count_ == 0; }
+    Segment& back() noexcept { return out_[count_ - 1]; }
+    // Taken by value: `segment` may be the very slot it is written to.
+    void push_back(Segment segment) noexcept { out_[count_++] = segment; }
+    std::size_t size() const noexcept { return count_; }
+
+private:
+    Segment* out_;
+    std::size_t count_ = 0;
+};
+
+// Copies `count` segments from `from` to `to`, which may lie below it in the same storage or be it.
+template <class Segment>
+void move_down(Segment* to, const Segment* from, std::size_t count) noexcept {
+    if (to != from && count != 0) {
+        std::memmove(static_cast<void*>(to), from, count * sizeof(Segment));
+    }
+}
+
+}  // namespace velnor::core
