@@ -107,6 +107,16 @@ inline Segments with_room(std::size_t bound) {
     return out;
 }
 
+// The branching loop `loop` into a list sized once for `bound` segments, the most it writes: no growth and
+// no capacity test a segment, where the reference forms append to a growing list.
+Segments sized(std::size_t (*loop)(Run, Run, Segment*, core::InterruptPoll&), const Segments& a, const Segments& b,
+               std::size_t bound) {
+    Segments out = with_room(bound);
+    core::InterruptPoll poll;
+    out.resize(loop(a, b, out.data(), poll));
+    return out;
+}
+
 }  // namespace
 
 std::size_t branch_free::unite(Run a, Run b, Segment* out, core::InterruptPoll& poll) {
@@ -183,8 +193,9 @@ Segments branch_free::intersect(const Segments& a, const Segments& b) {
 
 Segments subtract(const Segments& a, const Segments& b) {
     // Left to the branching loop: a branch-free sweep over the gaps of b must build each gap (a bool and a
-    // double from each neighbour) at every step, and measured no faster at 10**3 and slower at 10**6.
-    return reference::subtract(a, b);
+    // double from each neighbour) at every step, and measured no faster at 10**3 and slower at 10**6. Each
+    // segment of b writes at most the piece before it, and each segment of a at most its last piece.
+    return a.empty() || b.empty() ? a : sized(reference::subtract, a, b, a.size() + b.size());
 }
 
 bool branch_free::is_subset(const Segments& a, const Segments& b) {
@@ -236,11 +247,17 @@ bool branch_free::is_disjoint(const Segments& a, const Segments& b) {
 
 // Each list pair goes to the loop that suits it (see core/branch_free.hpp).
 Segments unite(const Segments& a, const Segments& b) {
-    return core::order_is_regular(a, b) ? reference::unite(a, b) : branch_free::unite(a, b);
+    if (!core::order_is_regular(a, b)) {
+        return branch_free::unite(a, b);
+    }
+    return a.empty() || b.empty() ? (a.empty() ? b : a) : sized(reference::unite, a, b, a.size() + b.size());
 }
 
 Segments intersect(const Segments& a, const Segments& b) {
-    return core::order_is_regular(a, b) ? reference::intersect(a, b) : branch_free::intersect(a, b);
+    if (!core::order_is_regular(a, b)) {
+        return branch_free::intersect(a, b);
+    }
+    return a.empty() || b.empty() ? Segments{} : sized(reference::intersect, a, b, a.size() + b.size() - 1);
 }
 
 bool is_subset(const Segments& a, const Segments& b) {
