@@ -3,8 +3,11 @@
 // or into room made for it beforehand (the receiver's own storage, when a result replaces it).
 #pragma once
 
+#include "core/interrupt.hpp"
+
 #include <cstddef>
 #include <cstring>
+#include <span>
 
 namespace velnor::core {
 
@@ -30,6 +33,21 @@ void move_down(Segment* to, const Segment* from, std::size_t count) noexcept {
     if (to != from && count != 0) {
         std::memmove(static_cast<void*>(to), from, count * sizeof(Segment));
     }
+}
+
+// The result of `loop` (a merge that writes through a pointer and returns how many segments it wrote) over
+// a and b, in a list sized once for `bound` segments, the most it writes. The room is not set first, as
+// segment lists default-initialise, and what the loop leaves unwritten is never touched.
+template <class Segments>
+Segments sized_result(std::size_t (*loop)(std::span<const typename Segments::value_type>,
+                                          std::span<const typename Segments::value_type>,
+                                          typename Segments::value_type*, InterruptPoll&),
+                      const Segments& a, const Segments& b, std::size_t bound) {
+    Segments out;
+    out.resize(bound);
+    InterruptPoll poll;
+    out.resize(loop(a, b, out.data(), poll));
+    return out;
 }
 
 }  // namespace velnor::core

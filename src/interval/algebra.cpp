@@ -98,25 +98,6 @@ std::size_t intersect_into(std::span<const Segment> a, std::span<const Segment> 
     return k;
 }
 
-// A list with room for `bound` segments, none of them set (the list's allocator default-initialises). Segment
-// keeps no constructor of its own for that: with one, GCC copies a segment member by member around the
-// padding after each flag, and building an Interval (which compacts its list in place) measured a third slower.
-inline Segments with_room(std::size_t bound) {
-    Segments out;
-    out.resize(bound);
-    return out;
-}
-
-// The branching loop `loop` into a list sized once for `bound` segments, the most it writes: no growth and
-// no capacity test a segment, where the reference forms append to a growing list.
-Segments sized(std::size_t (*loop)(Run, Run, Segment*, core::InterruptPoll&), const Segments& a, const Segments& b,
-               std::size_t bound) {
-    Segments out = with_room(bound);
-    core::InterruptPoll poll;
-    out.resize(loop(a, b, out.data(), poll));
-    return out;
-}
-
 }  // namespace
 
 std::size_t branch_free::unite(Run a, Run b, Segment* out, core::InterruptPoll& poll) {
@@ -160,10 +141,7 @@ Segments branch_free::unite(const Segments& a, const Segments& b) {
     if (a.empty() || b.empty()) {
         return a.empty() ? b : a;
     }
-    Segments out = with_room(a.size() + b.size());
-    core::InterruptPoll poll;
-    out.resize(unite(a, b, out.data(), poll));
-    return out;
+    return core::sized_result<Segments>(branch_free::unite, a, b, a.size() + b.size());
 }
 
 void unite_all(Segments& target, std::span<const Segments* const> others) {
@@ -185,17 +163,14 @@ Segments branch_free::intersect(const Segments& a, const Segments& b) {
     if (a.empty() || b.empty()) {
         return {};
     }
-    Segments out = with_room(a.size() + b.size() - 1);
-    core::InterruptPoll poll;
-    out.resize(intersect(a, b, out.data(), poll));
-    return out;
+    return core::sized_result<Segments>(branch_free::intersect, a, b, a.size() + b.size() - 1);
 }
 
 Segments subtract(const Segments& a, const Segments& b) {
     // Left to the branching loop: a branch-free sweep over the gaps of b must build each gap (a bool and a
     // double from each neighbour) at every step, and measured no faster at 10**3 and slower at 10**6. Each
     // segment of b writes at most the piece before it, and each segment of a at most its last piece.
-    return a.empty() || b.empty() ? a : sized(reference::subtract, a, b, a.size() + b.size());
+    return a.empty() || b.empty() ? a : core::sized_result<Segments>(reference::subtract, a, b, a.size() + b.size());
 }
 
 bool branch_free::is_subset(const Segments& a, const Segments& b) {
@@ -250,14 +225,14 @@ Segments unite(const Segments& a, const Segments& b) {
     if (!core::order_is_regular(a, b)) {
         return branch_free::unite(a, b);
     }
-    return a.empty() || b.empty() ? (a.empty() ? b : a) : sized(reference::unite, a, b, a.size() + b.size());
+    return a.empty() || b.empty() ? (a.empty() ? b : a) : core::sized_result<Segments>(reference::unite, a, b, a.size() + b.size());
 }
 
 Segments intersect(const Segments& a, const Segments& b) {
     if (!core::order_is_regular(a, b)) {
         return branch_free::intersect(a, b);
     }
-    return a.empty() || b.empty() ? Segments{} : sized(reference::intersect, a, b, a.size() + b.size() - 1);
+    return a.empty() || b.empty() ? Segments{} : core::sized_result<Segments>(reference::intersect, a, b, a.size() + b.size() - 1);
 }
 
 bool is_subset(const Segments& a, const Segments& b) {

@@ -7,7 +7,10 @@
 
 namespace velnor::interval {
 
-// One stretch of the real line; a true flag means that bound belongs to the set.
+// One stretch of the real line; a true flag means that bound belongs to the set. It keeps no constructor of
+// its own (the list's allocator leaves unset the room a result is sized with): with one, GCC copies a
+// segment member by member around the padding after each flag, and building an Interval measured a third
+// slower.
 struct Segment {
     bool left_closed;
     double start;

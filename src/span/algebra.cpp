@@ -70,13 +70,6 @@ std::size_t intersect_into(std::span<const Segment> a, Other other, std::size_t 
     return k;
 }
 
-// A list with room for `bound` segments, none of them set.
-inline Segments with_room(std::size_t bound) {
-    Segments out;
-    out.resize(bound);
-    return out;
-}
-
 }  // namespace
 
 std::size_t branch_free::unite(Run a, Run b, Segment* out, core::InterruptPoll& poll) {
@@ -121,10 +114,7 @@ Segments branch_free::unite(const Segments& a, const Segments& b) {
     if (a.empty() || b.empty()) {
         return a.empty() ? b : a;
     }
-    Segments out = with_room(a.size() + b.size());
-    core::InterruptPoll poll;
-    out.resize(unite(a, b, out.data(), poll));
-    return out;
+    return core::sized_result<Segments>(branch_free::unite, a, b, a.size() + b.size());
 }
 
 void unite_all(Segments& target, std::span<const Segments* const> others) {
@@ -151,10 +141,7 @@ Segments branch_free::intersect(const Segments& a, const Segments& b) {
         return {};
     }
     // Every step but the last moves a cursor and writes at most one segment.
-    Segments out = with_room(a.size() + b.size() - 1);
-    core::InterruptPoll poll;
-    out.resize(intersect(a, b, out.data(), poll));
-    return out;
+    return core::sized_result<Segments>(branch_free::intersect, a, b, a.size() + b.size() - 1);
 }
 
 std::size_t branch_free::subtract(Run a, Run b, Segment* out, core::InterruptPoll& poll) {
@@ -207,10 +194,7 @@ Segments branch_free::subtract(const Segments& a, const Segments& b) {
     if (b.empty() || a.empty()) {
         return a;
     }
-    Segments out = with_room(a.size() + b.size());
-    core::InterruptPoll poll;
-    out.resize(subtract(a, b, out.data(), poll));
-    return out;
+    return core::sized_result<Segments>(branch_free::subtract, a, b, a.size() + b.size());
 }
 
 bool is_subset(const Segments& a, const Segments& b) {

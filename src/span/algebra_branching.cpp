@@ -22,13 +22,6 @@ using Run = std::span<const Segment>;
 constexpr std::int64_t min_value = std::numeric_limits<std::int64_t>::min();
 constexpr std::int64_t max_value = std::numeric_limits<std::int64_t>::max();
 
-// A list with room for `bound` segments, none of them set.
-Segments with_room(std::size_t bound) {
-    Segments out;
-    out.resize(bound);
-    return out;
-}
-
 }  // namespace
 
 std::size_t branching::unite(Run a, Run b, Segment* out, core::InterruptPoll& poll) {
@@ -78,10 +71,7 @@ Segments branching::unite(const Segments& a, const Segments& b) {
     if (a.empty() || b.empty()) {
         return a.empty() ? b : a;
     }
-    Segments out = with_room(a.size() + b.size());
-    core::InterruptPoll poll;
-    out.resize(unite(a, b, out.data(), poll));
-    return out;
+    return core::sized_result<Segments>(branching::unite, a, b, a.size() + b.size());
 }
 
 // Intersects a with the segments `other(g)` for g in [g, g_end) and writes the overlaps to `out`; returns
@@ -122,10 +112,7 @@ Segments branching::intersect(const Segments& a, const Segments& b) {
     if (a.empty() || b.empty()) {
         return {};
     }
-    Segments out = with_room(a.size() + b.size() - 1);
-    core::InterruptPoll poll;
-    out.resize(intersect(a, b, out.data(), poll));
-    return out;
+    return core::sized_result<Segments>(branching::intersect, a, b, a.size() + b.size() - 1);
 }
 
 // a − b as a ∩ (the gaps of b): gap g lies between segments g − 1 and g of b, the first reaching down to
@@ -151,10 +138,7 @@ Segments branching::subtract(const Segments& a, const Segments& b) {
         return a;
     }
     // One segment per step but the last; the gaps of b are one more than its segments.
-    Segments out = with_room(a.size() + b.size());
-    core::InterruptPoll poll;
-    out.resize(subtract(a, b, out.data(), poll));
-    return out;
+    return core::sized_result<Segments>(branching::subtract, a, b, a.size() + b.size());
 }
 
 }  // namespace velnor::span
