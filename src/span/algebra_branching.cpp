@@ -11,16 +11,12 @@
 #include "core/write_through.hpp"
 
 #include <algorithm>
-#include <limits>
 
 namespace velnor::span {
 
 namespace {
 
 using Run = std::span<const Segment>;
-
-constexpr std::int64_t min_value = std::numeric_limits<std::int64_t>::min();
-constexpr std::int64_t max_value = std::numeric_limits<std::int64_t>::max();
 
 }  // namespace
 
@@ -74,19 +70,18 @@ Segments branching::unite(const Segments& a, const Segments& b) {
     return core::sized_result<Segments>(branching::unite, a, b, a.size() + b.size());
 }
 
-// Intersects a with the segments `other(g)` for g in [g, g_end) and writes the overlaps to `out`; returns
-// how many. A step writes the overlap of the two current segments when there is one and moves past the
-// segment that ends first.
-template <class Other>
-std::size_t intersect_into(Run a, Other other, std::size_t g, std::size_t g_end, Segment* out,
-                           core::InterruptPoll& poll) {
+// A step writes the overlap of the two current segments when there is one and moves past the segment that
+// ends first.
+std::size_t branching::intersect(Run a, Run b, Segment* out, core::InterruptPoll& poll) {
     const Segment* const pa = a.data();
+    const Segment* const pb = b.data();
     std::size_t i = 0;
+    std::size_t j = 0;
     std::size_t k = 0;
-    core::merge_steps(i, a.size(), g, g_end, poll, [&](std::size_t steps) {
+    core::merge_steps(i, a.size(), j, b.size(), poll, [&](std::size_t steps) {
         for (std::size_t t = 0; t < steps; ++t) {
-            const Segment x = pa[i];  // whole, before the write: in place, out[k] may be its slot
-            const Segment y = other(g);
+            const Segment x = pa[i];  // whole, before the write: over a's own storage out[k] may be its slot
+            const Segment& y = pb[j];
             const std::int64_t start = std::max(x.start, y.start);
             const std::int64_t end = std::min(x.end, y.end);
             if (start <= end) {
@@ -95,17 +90,12 @@ std::size_t intersect_into(Run a, Other other, std::size_t g, std::size_t g_end,
             if (x.end < y.end) {
                 ++i;
             } else {
-                ++g;
+                ++j;
             }
         }
         return true;
     });
     return k;
-}
-
-std::size_t branching::intersect(Run a, Run b, Segment* out, core::InterruptPoll& poll) {
-    const Segment* const pb = b.data();
-    return intersect_into(a, [pb](std::size_t j) { return pb[j]; }, 0, b.size(), out, poll);
 }
 
 Segments branching::intersect(const Segments& a, const Segments& b) {
@@ -115,29 +105,43 @@ Segments branching::intersect(const Segments& a, const Segments& b) {
     return core::sized_result<Segments>(branching::intersect, a, b, a.size() + b.size() - 1);
 }
 
-// a − b as a ∩ (the gaps of b): gap g lies between segments g − 1 and g of b, the first reaching down to
-// the lowest integer and the last up to the highest. A gap that would be empty at an end of the range is
-// left out, so no bound wraps (and when b is every integer, no gap is left).
+// A step per segment of a, moving through the segments of b that reach into it: each of those writes the
+// piece of a before it, and a segment of a writes what is left of it after them. A segment of b is passed
+// at most once, so at most one piece is written before it; over a's own storage every write lands at or
+// below the segment of a in hand, which is read whole first.
 std::size_t branching::subtract(Run a, Run b, Segment* out, core::InterruptPoll& poll) {
-    if (a.empty() || b.empty()) {
-        core::move_down(out, a.data(), a.size());
-        return a.size();
-    }
     const Segment* const pb = b.data();
     const std::size_t b_size = b.size();
-    const auto gap = [pb, b_size](std::size_t g) {
-        return Segment{g == 0 ? min_value : pb[g - 1].end + 1, g == b_size ? max_value : pb[g].start - 1};
-    };
-    const std::size_t first = pb[0].start == min_value ? 1 : 0;
-    const std::size_t last = pb[b_size - 1].end == max_value ? b_size : b_size + 1;
-    return intersect_into(a, gap, first, last, out, poll);
+    std::size_t j = 0;
+    std::size_t k = 0;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        const Segment piece = a[i];
+        std::int64_t cursor = piece.start;  // lowest integer of `piece` not yet accounted for
+        const std::size_t first_cut = j;
+        bool used_up = false;
+        for (; j < b_size && pb[j].start <= piece.end; ++j) {
+            const Segment& cut = pb[j];
+            if (cursor < cut.start) {
+                out[k++] = {cursor, cut.start - 1};  // cut.start > cursor, so no underflow
+            }
+            if (cut.end >= piece.end) {
+                used_up = true;  // `cut` may also cover the next pieces: keep j on it
+                break;
+            }
+            cursor = std::max(cursor, cut.end + 1);  // cut.end < piece.end, so no overflow
+        }
+        if (!used_up && cursor <= piece.end) {
+            out[k++] = {cursor, piece.end};
+        }
+        poll.tick(1 + j - first_cut);
+    }
+    return k;
 }
 
 Segments branching::subtract(const Segments& a, const Segments& b) {
     if (a.empty() || b.empty()) {
         return a;
     }
-    // One segment per step but the last; the gaps of b are one more than its segments.
     return core::sized_result<Segments>(branching::subtract, a, b, a.size() + b.size());
 }
 
