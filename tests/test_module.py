@@ -1,5 +1,6 @@
 """The module object: registration order, version, and the traits every class shares."""
 import importlib.util
+import operator
 import os
 import pickle
 import struct
@@ -164,7 +165,20 @@ def test_sizeof_counts_the_segment_storage(name, count):
     assert len(value.segments) == count
     header = object.__sizeof__(value)  # the instance itself, as the type declares it
     assert sys.getsizeof(value) == value.__sizeof__() == header + count * SEGMENT_BYTES[name]
-    assert sys.getsizeof(value.copy()) >= header + count * SEGMENT_BYTES[name]
+    assert sys.getsizeof(value.copy()) == header + count * SEGMENT_BYTES[name]  # a copy holds no spare room
+
+
+# A result may keep the room its operands could have needed, never more: at most both lists' segments.
+@pytest.mark.parametrize("name", ["Span", "Interval"])
+@pytest.mark.parametrize("op", [operator.or_, operator.and_, operator.sub], ids=["|", "&", "-"])
+@pytest.mark.parametrize("count", [1, 1000, 150_000])
+def test_sizeof_of_a_result_is_bounded_by_its_operands(name, op, count):
+    cls = getattr(velnor_lib, name)
+    a = cls([SEGMENT_OF[name](k) for k in range(count)])
+    b = cls([SEGMENT_OF[name](k) for k in range(count // 2, count + count // 2)])  # half of them shared
+    result = op(a, b)
+    room = sys.getsizeof(result) - object.__sizeof__(result)
+    assert len(result.segments) * SEGMENT_BYTES[name] <= room <= 2 * count * SEGMENT_BYTES[name]
 
 
 @pytest.mark.parametrize("name", ["Span", "Interval"])

@@ -152,6 +152,8 @@ LONG_LISTS = {
     "random runs at int64 edges": ([(MIN, MIN + 3)] + random_runs(3, 3000, MIN + 3) + [(MAX - 2, MAX)],
                                    [(MIN, MIN)] + random_runs(4, 3000, MIN + 1) + [(MAX, MAX)]),
     "long random runs": (random_runs(5, 17000, -(10**6)), random_runs(6, 17000, -(10**6))),
+    # Alternating stripes too long to be learnt whole, whose order a predictor still follows: branching loops.
+    "long stripes": (striped_list(17000, -(10**6), 6, 2), striped_list(17000, -(10**6) + 2, 6, 3)),
 }
 
 
