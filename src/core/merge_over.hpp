@@ -18,8 +18,10 @@
 // intersection, sized for both lists, took 1.59-1.84 times as long, a fresh difference, sized for a alone,
 // 0.91. The line runs where the fresh output stops being recycled memory: glibc maps every block of 32 MiB or
 // more afresh. So only merges whose fresh output would take at least `merge_over_from` bytes take this path:
-// both lists' length (2**21 Span segments, 2**20 Interval ones), except for Interval's difference by the
-// branching loop, which reserves a's alone.
+// every loop sizes it for both lists (2**21 Span segments, 2**20 Interval ones).
+// Those figures are with 4 KiB pages. Where lists take huge pages (core/large_pages.hpp), a fresh output
+// costs much less, and at 10**7 Span segments the fresh result took 1.03-1.17 times as long as the reused
+// storage. The reuse still spares the unmapping and mapping of the receiver's memory.
 //
 // A failure midway would leave a half overwritten, and the only thing that can fail in these loops is the
 // interrupt poll (no allocation happens here). So the loops run with a poll that never checks, and this

@@ -50,8 +50,8 @@ void subtract_in_place(Segments& a, const Segments& b, std::size_t reuse_from) {
     if (b.empty()) {
         return;
     }
-    // Always the branching loop, as subtract() takes it; it reserves a's length and one more.
-    if (!merged_over<reference::subtract, reference::subtract>(a, b, 0, a.size() + 1, reuse_from)) {
+    // Always the branching loop, as subtract() takes it, into room for both lists.
+    if (!merged_over<reference::subtract, reference::subtract>(a, b, 0, a.size() + b.size(), reuse_from)) {
         a = subtract(a, b);
     }
 }
