@@ -1,4 +1,5 @@
 """The module object: registration order, version, and the traits every class shares."""
+import array
 import importlib.util
 import operator
 import os
@@ -179,6 +180,42 @@ def test_sizeof_of_a_result_is_bounded_by_its_operands(name, op, count):
     result = op(a, b)
     room = sys.getsizeof(result) - object.__sizeof__(result)
     assert len(result.segments) * SEGMENT_BYTES[name] <= room <= 2 * count * SEGMENT_BYTES[name]
+
+
+def _kernel_counts():
+    """Huge pages mapped to this process (kB), and the huge-page faults that fell back to small pages."""
+    with open("/proc/self/smaps_rollup") as rollup:
+        mapped = next(int(line.split()[1]) for line in rollup if line.startswith("AnonHugePages:"))
+    with open("/proc/vmstat") as vmstat:
+        fallbacks = sum(int(line.split()[1]) for line in vmstat if line.startswith("thp_fault_fallback "))
+    return mapped, fallbacks
+
+
+def _huge_pages_mode():
+    try:
+        with open("/sys/kernel/mm/transparent_hugepage/enabled") as mode:
+            return mode.read().split("[")[1].split("]")[0]
+    except (OSError, IndexError):
+        return "none"
+
+
+# Lists of several megabytes ask for huge pages, which the kernel grants when its mode is "madvise" (the
+# Debian and Ubuntu default) or "always"; a fault it could not serve with one is counted as a fallback.
+@pytest.mark.skipif(_huge_pages_mode() not in ("madvise", "always"), reason="no transparent huge pages here")
+@pytest.mark.parametrize("name", ["Span", "Interval"])
+def test_long_lists_take_huge_pages(name):
+    # 40 MiB of Span segments: above what the C allocator recycles, so the block is freshly mapped.
+    count = 40 << 16
+    bounds = array.array("q", range(0, 6 * count, 3))  # (0, 3), (6, 9), ...
+    if sys.byteorder == "big":
+        bounds.byteswap()
+    state = b"\x01" + bounds.tobytes()
+    span = velnor_lib._reconstruct("Span", state) if name == "Interval" else None
+    mapped, fallbacks = _kernel_counts()
+    value = velnor_lib._reconstruct("Span", state) if span is None else span.to_interval()
+    grown, fell_back = _kernel_counts()
+    assert len(value.segments) == count
+    assert grown - mapped >= 2048 or fell_back > fallbacks
 
 
 @pytest.mark.parametrize("name", ["Span", "Interval"])
