@@ -278,11 +278,16 @@ def test_ctrl_c_ends_a_long_call(request, record_property, name):
         call, big = HUGE_CALLS[name], request.getfixturevalue("huge")
         snapshot = {}
         digests = {key: state_digest(big[key]) for key in ("span", "interval")}
-    whole, interrupted = timed(call, big)
+    # The shorter of two runs: the first in a process may pay for memory that later ones get back at once (the
+    # first huge pages the kernel hands out take the longest), and the interrupted run is a later one.
+    first, interrupted = timed(call, big)
     assert not interrupted
-    delay = 0.5 * whole if name in LATE else 0.1
-    if whole < 0.3:
-        pytest.skip(f"the call took {whole:.2f} s here: too short to interrupt while it runs")
+    second, interrupted = timed(call, big)
+    assert not interrupted
+    whole = min(first, second)
+    delay = 0.5 * whole if name in LATE else min(0.1, whole / 4)
+    if whole < 0.02:
+        pytest.skip(f"the call took {whole:.3f} s here: too short to interrupt while it runs")
     # A timer signal after `delay` whose handler raises KeyboardInterrupt, as Ctrl-C's does. The kernel delivers
     # it while the call runs (a thread calling os.kill would wait for the interpreter lock that the call holds);
     # the interpreter runs the handler at the call's next check.
