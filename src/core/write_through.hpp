@@ -35,6 +35,15 @@ void move_down(Segment* to, const Segment* from, std::size_t count) noexcept {
     }
 }
 
+// The union of two lists one of which is empty: the other, moved to `out` (which may be its own storage).
+// Returns its length.
+template <class Segment>
+std::size_t unite_with_empty(std::span<const Segment> a, std::span<const Segment> b, Segment* out) noexcept {
+    const std::span<const Segment> whole = a.empty() ? b : a;
+    move_down(out, whole.data(), whole.size());
+    return whole.size();
+}
+
 // The result of `loop` (a merge that writes through a pointer and returns how many segments it wrote) over
 // a and b, in a list sized once for `bound` segments, the most it writes. The room is not set first, as
 // segment lists default-initialise, and what the loop leaves unwritten is never touched.

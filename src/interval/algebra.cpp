@@ -102,9 +102,7 @@ std::size_t intersect_into(std::span<const Segment> a, std::span<const Segment> 
 
 std::size_t branch_free::unite(Run a, Run b, Segment* out, core::InterruptPoll& poll) {
     if (a.empty() || b.empty()) {
-        const Run whole = a.empty() ? b : a;
-        core::move_down(out, whole.data(), whole.size());
-        return whole.size();
+        return core::unite_with_empty(a, b, out);
     }
     const Segment* const pa = a.data();
     const Segment* const pb = b.data();
